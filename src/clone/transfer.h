@@ -1,0 +1,11 @@
+// The three transfers. Each reads the SessionConfig, sets the Stopwatch and answers 1 (success) or
+// 0 (failure); a fault that leaves no way on ends the process through Terminate(-1).
+#pragma once
+
+namespace talven {
+
+int RunMaster();
+int RunSlave();
+int RunCompare();
+
+}  // namespace talven
