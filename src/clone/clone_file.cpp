@@ -1,1 +1,56 @@
-// placeholder
+#include "clone/clone_file.h"
+
+#include <cstring>
+
+namespace talven {
+
+std::size_t ReadTextLine(std::FILE* file, char* buffer, std::size_t capacity) {
+  std::size_t length = 0;
+  while (length + 1 < capacity) {
+    const int c = std::getc(file);
+    if (c == EOF) break;
+    if (c == '\r') continue;
+    if (c == kEndOfFileMark) {
+      // Leave the mark in place so that every later read also ends here.
+      std::ungetc(c, file);
+      break;
+    }
+    buffer[length++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  if (capacity > 0) buffer[length] = '\0';
+  return length;
+}
+
+bool WriteText(std::FILE* file, const char* text, std::size_t length) {
+  const char* end = text + length;
+  while (text < end) {
+    const void* found = std::memchr(text, '\n', static_cast<std::size_t>(end - text));
+    const char* lf = found ? static_cast<const char*>(found) : end;
+    if (lf > text) std::fwrite(text, 1, static_cast<std::size_t>(lf - text), file);
+    if (lf == end) break;
+    std::fwrite("\r\n", 1, 2, file);
+    text = lf + 1;
+  }
+  return std::ferror(file) == 0;
+}
+
+bool WriteText(std::FILE* file, const char* text) { return WriteText(file, text, std::strlen(text)); }
+
+std::FILE* OpenTextFile(const char* name, const char* mode) {
+  char binaryMode[8];
+  std::snprintf(binaryMode, sizeof binaryMode, "%sb", mode);
+  return std::fopen(name, binaryMode);
+}
+
+bool CountTextLines(const char* name, std::uint16_t& count) {
+  count = 0;
+  std::FILE* file = OpenTextFile(name, "r");
+  if (file == nullptr) return false;
+  char buffer[4096];
+  while (ReadTextLine(file, buffer, sizeof buffer) > 0) ++count;
+  std::fclose(file);
+  return true;
+}
+
+}  // namespace talven

@@ -1,1 +1,102 @@
-// placeholder
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "clone/clone_file.h"
+#include "clone/record.h"
+#include "clone/transfer.h"
+#include "clone/transfer_lines.h"
+#include "serial/line_exchange.h"
+#include "session/clock.h"
+#include "session/config.h"
+#include "session/exit_path.h"
+
+namespace talven {
+
+namespace {
+
+// The log is named after the moment the compare began, not after the first difference.
+struct MismatchLog {
+  char name[64] = {};
+  std::FILE* file = nullptr;
+  long errorCount = 0;
+};
+
+void NameLog(MismatchLog& log, const CalendarDate& date, const TimeOfDay& time) {
+  std::snprintf(log.name, sizeof log.name, "%04d_%02d_%02d__%02d_%02d_%02d.log", int{date.year},
+                int{date.month}, int{date.day}, int{time.hour}, int{time.minute}, int{time.second});
+}
+
+void ReportMismatch(MismatchLog& log, const char* fileLine, const char* received) {
+  ++log.errorCount;
+  std::printf("\n");
+  std::printf("Error Count =%ld\n", log.errorCount);
+  std::printf(" Master Data=%s\n", fileLine);
+  std::printf(" Recive Data=%s\n", received);
+  if (log.file == nullptr) {
+    log.file = OpenTextFile(log.name, "w+");
+    if (log.file == nullptr) {
+      const int error = errno;
+      std::printf("File Open Error (%s)\n", log.name);
+      ReportError(log.name, std::strerror(error));
+      Terminate(-1);
+    }
+    TrackOpenFile(log.file);
+  }
+  char count[40];
+  std::snprintf(count, sizeof count, "Error Count =%ld\n", log.errorCount);
+  WriteText(log.file, count);
+  WriteText(log.file, " Master Data=");
+  WriteText(log.file, fileLine);
+  WriteText(log.file, "\n Recive Data=");
+  WriteText(log.file, received);
+  WriteText(log.file, "\n\n");
+}
+
+}  // namespace
+
+int RunCompare() {
+  std::printf("\nPress Scanner's \"SCAN\" key (The scanner is a clone MASTER unit) !!\n");
+  CalendarDate startDate;
+  TimeOfDay startTime;
+  ReadCalendarDate(startDate);
+  ReadTimeOfDay(startTime);
+  MismatchLog log;
+  NameLog(log, startDate, startTime);
+
+  const ModelEntry& model = ChosenModel();
+  char* const line = gReceiveLineBuffer;
+  char* const fileLine = gTransmitLineBuffer;
+  std::uint32_t received = 0;
+  for (;;) {
+    const ReceivedCommand command = ReceiveCommand(line);
+    if (command.Is("MDL")) {
+      SendCommand(model.cloneIdentity.data());
+      ReadTimeOfDay(gStopwatch.start);
+    }
+    if (command.Is("CLN")) {
+      SendCommand("OK");
+      if (received % model.progressInterval == 1) std::printf("o");
+      ++received;
+      // Records past the end of the file are answered but have nothing to be compared with.
+      if (ReadTextLine(gConfig.cloneFile, fileLine, kLineBufferSize) > 0) {
+        TrimTrailingNewlines(fileLine);
+        if (std::strcmp(command.argument, fileLine) != 0) {
+          ReportMismatch(log, fileLine, command.argument);
+        }
+      }
+    }
+    if (command.Is("END")) break;
+  }
+  ReadTimeOfDay(gStopwatch.end);
+  if (log.file != nullptr) {
+    std::printf("\nError Count =%ld\n", log.errorCount);
+    if (std::fflush(log.file) != 0 || std::ferror(log.file) != 0) {
+      ReportError(log.name, "the mismatch log could not be written completely");
+    }
+    CloseTrackedFile(log.file);
+  }
+  return log.errorCount == 0 ? 1 : 0;
+}
+
+}  // namespace talven

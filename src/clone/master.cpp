@@ -1,1 +1,90 @@
-// placeholder
+#include <cstdio>
+#include <cstring>
+
+#include "clone/clone_file.h"
+#include "clone/record.h"
+#include "clone/transfer.h"
+#include "clone/transfer_lines.h"
+#include "serial/line_exchange.h"
+#include "session/clock.h"
+#include "session/config.h"
+#include "session/console.h"
+#include "session/exit_path.h"
+
+namespace talven {
+
+namespace {
+
+inline constexpr int kSendsPerRecord = 10;
+inline constexpr char kRecordPrefix[] = "CLN ";
+inline constexpr std::size_t kPrefixLength = sizeof kRecordPrefix - 1;
+
+void WaitUntilReady() {
+  std::printf("\nPress Scanner's \"SCAN\" key (The scanner is a clone SLAVE unit) !!\n");
+  std::printf("Are you ready ? (Press any key)\n");
+  std::fflush(stdout);
+  if (WaitForKey()) {
+    ReadKey();
+  } else {
+    ReportError("console", "no keyboard to wait on; starting at once");
+  }
+  std::printf("\n");
+}
+
+void PrintRejectedExchange(const char* reply, const char* sent) {
+  std::printf("\n");
+  std::printf("ERR Rx=[%s]\n", reply);
+  std::printf("    Tx=[%s]\n", sent);
+}
+
+// Sends the command in the transmit buffer until the scanner answers "OK"; false after every send failed.
+bool DeliverRecord(char* reply) {
+  for (int send = 0; send < kSendsPerRecord; ++send) {
+    SendCommand(gTransmitLineBuffer);
+    ReceiveReply(reply);
+    if (std::strcmp(reply, "OK") == 0) return true;
+    PrintRejectedExchange(reply, gTransmitLineBuffer);
+  }
+  return false;
+}
+
+}  // namespace
+
+int RunMaster() {
+  WaitUntilReady();
+  ReadTimeOfDay(gStopwatch.start);
+  char* const reply = gReceiveLineBuffer;
+  SendCommand("MDL");
+  ReceiveLine(reply);
+
+  std::memcpy(gTransmitLineBuffer, kRecordPrefix, kPrefixLength);
+  char* const record = gTransmitLineBuffer + kPrefixLength;
+  // The record follows the prefix; with its terminator the whole command fits the buffer.
+  const std::size_t recordCapacity = kLineBufferSize - kPrefixLength;
+  const std::uint32_t groupSize = std::uint32_t{gConfig.progressScale} + 1;
+  std::uint32_t sent = 0;
+  std::uint16_t sessionSum = 0;
+  while (ReadTextLine(gConfig.cloneFile, record, recordCapacity) > 0) {
+    TrimTrailingNewlines(record);
+    if (!DeliverRecord(reply)) Terminate(-1);
+    sessionSum = static_cast<std::uint16_t>(sessionSum + ChecksumFieldValue(record));
+    if (sent % groupSize == gConfig.progressScale) std::printf("o");
+    ++sent;
+  }
+
+  if (gConfig.checksumRequired == 1) {
+    std::snprintf(gTransmitLineBuffer, kLineBufferSize, "SUM %04X\r", unsigned{sessionSum});
+    SendCommand(gTransmitLineBuffer);
+    ReceiveLine(reply);
+    if (std::strcmp(reply, "OK") != 0) {
+      PrintRejectedExchange(reply, gTransmitLineBuffer);
+      std::printf("Checksum Error!!\n ");
+      return 0;
+    }
+  }
+  SendCommand("END");
+  ReadTimeOfDay(gStopwatch.end);
+  return 1;
+}
+
+}  // namespace talven

@@ -1,1 +1,60 @@
-// placeholder
+#include "clone/record.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace talven {
+
+namespace {
+
+int HexDigitValue(unsigned char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool IsGraphic(unsigned char c) { return c >= 0x21 && c <= 0x7E; }
+
+}  // namespace
+
+std::int32_t HexValue(const char* text) {
+  std::uint32_t value = 0;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); HexDigitValue(*p) >= 0;
+       ++p) {
+    value = (value << 4) + static_cast<std::uint32_t>(HexDigitValue(*p));
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+std::uint16_t ChecksumFieldValue(const char* record) {
+  const char* tilde = std::strchr(record, '~');
+  if (tilde == nullptr) return 0;
+  return static_cast<std::uint16_t>(HexValue(tilde + 1));
+}
+
+std::uint16_t RecordChecksum(const char* record) {
+  std::uint16_t sum = 253;
+  for (const char* p = record; *p != '\0' && *p != '~'; ++p) {
+    sum = static_cast<std::uint16_t>(sum + static_cast<signed char>(*p));
+  }
+  return sum;
+}
+
+int RecordChecksumValid(const char* record) {
+  const char* tilde = std::strchr(record, '~');
+  if (tilde == nullptr) return 0;
+  unsigned short field = 0;
+  if (std::sscanf(tilde + 1, "%4hx", &field) != 1) field = 0;
+  return RecordChecksum(record) == field ? 1 : 0;
+}
+
+void TrimTrailingNewlines(char* line, char remove) {
+  std::size_t index = std::strlen(line);
+  while (index > 0 && !IsGraphic(static_cast<unsigned char>(line[index - 1]))) {
+    if (line[index - 1] == remove) line[index - 1] = '\0';
+    --index;
+  }
+}
+
+}  // namespace talven

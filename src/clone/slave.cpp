@@ -1,1 +1,83 @@
-// placeholder
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "clone/clone_file.h"
+#include "clone/record.h"
+#include "clone/transfer.h"
+#include "clone/transfer_lines.h"
+#include "serial/line_exchange.h"
+#include "session/clock.h"
+#include "session/config.h"
+#include "session/exit_path.h"
+
+namespace talven {
+
+namespace {
+
+// What the slave keeps of the records it has accepted.
+struct SlaveTally {
+  std::uint32_t accepted = 0;
+  std::uint16_t sessionSum = 0;
+  std::int32_t previousKey = -1;
+};
+
+void AcceptRecord(const char* record, SlaveTally& tally, std::uint32_t progressInterval) {
+  SendCommand("OK");
+  WriteText(gConfig.cloneFile, record);
+  WriteText(gConfig.cloneFile, "\n", 1);
+  if (tally.accepted % progressInterval == 1) std::printf("o");
+  ++tally.accepted;
+  // A record resent with the key of the one before is stored again but summed once.
+  const std::int32_t key = RecordKey(record);
+  if (key != tally.previousKey) {
+    tally.sessionSum = static_cast<std::uint16_t>(tally.sessionSum + ChecksumFieldValue(record));
+  }
+  tally.previousKey = key;
+}
+
+// Every record must be on disk before success is reported.
+bool CloneFileWritten() {
+  if (std::fflush(gConfig.cloneFile) == 0 && std::ferror(gConfig.cloneFile) == 0) return true;
+  const int error = errno;
+  std::printf("File Write Error (%s)\n", gConfig.fileName);
+  ReportError(gConfig.fileName, error != 0 ? std::strerror(error) : "write failed");
+  return false;
+}
+
+}  // namespace
+
+int RunSlave() {
+  std::printf("\nPress Scanner's \"SCAN\" key (The scanner is a clone MASTER unit) !!\n");
+  const ModelEntry& model = ChosenModel();
+  SlaveTally tally;
+  char* const line = gReceiveLineBuffer;
+  for (;;) {
+    const ReceivedCommand command = ReceiveCommand(line);
+    if (command.Is("MDL")) {
+      SendCommand(model.cloneIdentity.data());
+      ReadTimeOfDay(gStopwatch.start);
+    }
+    if (command.Is("CLN")) {
+      if (RecordChecksumValid(command.argument) == 1) {
+        AcceptRecord(command.argument, tally, model.progressInterval);
+      } else {
+        SendCommand("NG");
+      }
+    }
+    if (command.Is("SUM")) {
+      const std::uint32_t received = static_cast<std::uint32_t>(HexValue(command.argument));
+      if (received != tally.sessionSum) {
+        std::printf("\n\nChecksum Error ( stored sum=%04x ,recive sum = %04x\n)",
+                    unsigned{tally.sessionSum}, received);
+        return 0;
+      }
+      SendCommand("OK");
+    }
+    if (command.Is("END")) break;
+  }
+  ReadTimeOfDay(gStopwatch.end);
+  return CloneFileWritten() ? 1 : 0;
+}
+
+}  // namespace talven

@@ -1,1 +1,118 @@
-// placeholder
+#include "serial/line_exchange.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "serial/port.h"
+#include "session/config.h"
+#include "session/exit_path.h"
+
+namespace talven {
+
+namespace {
+
+inline constexpr int kReplyAttempts = 10;
+// How long one wait for input may block before the signal flag is looked at again.
+inline constexpr std::int32_t kWaitSliceMs = 250;
+
+char gSendBuffer[kLineBufferSize];
+
+struct ReceiveBuffer {
+  unsigned char bytes[kLineBufferSize];
+  std::uint16_t readPosition = 0;
+  std::uint16_t fillCount = 0;
+};
+ReceiveBuffer gReceiveBuffer;
+
+// A port that fails under us (adapter unplugged, line hung up) is not a silent scanner: waiting on
+// would never end.
+[[noreturn]] void LeaveForFailedPort() {
+  std::printf("RS-232C ERROR\n");
+  char device[1100];
+  FormatDevicePath(gConfig.port, device, sizeof device);
+  ReportError(device, "the serial device stopped working (unplugged or hung up)");
+  Terminate(-1);
+}
+
+void CheckPortHealth() {
+  CheckInterrupt();
+  if (PortFailed(gConfig.port)) LeaveForFailedPort();
+}
+
+}  // namespace
+
+std::int32_t SendCommand(const char* text) {
+  const int length = std::snprintf(gSendBuffer, sizeof gSendBuffer, "%s\r", text);
+  // A text too long for the buffer goes out cut, still ended by its CR.
+  std::int32_t count = length < 0 ? 0 : static_cast<std::int32_t>(length);
+  if (count > static_cast<std::int32_t>(sizeof gSendBuffer) - 1) {
+    count = static_cast<std::int32_t>(sizeof gSendBuffer);
+    gSendBuffer[count - 1] = kCR;
+  }
+  return WriteBytes(gConfig.port, gSendBuffer, count);
+}
+
+unsigned char NextReceivedByte() {
+  ReceiveBuffer& buffer = gReceiveBuffer;
+  if (buffer.readPosition < buffer.fillCount) return buffer.bytes[buffer.readPosition++];
+  buffer.readPosition = 0;
+  buffer.fillCount = 0;
+  for (;;) {
+    std::int32_t waiting = InQueueCount(gConfig.port);
+    if (waiting <= 0) {
+      CheckPortHealth();
+      if (WaitForInput(gConfig.port, kWaitSliceMs) == PortWait::kFailed) LeaveForFailedPort();
+      continue;
+    }
+    if (waiting > static_cast<std::int32_t>(sizeof buffer.bytes)) {
+      waiting = static_cast<std::int32_t>(sizeof buffer.bytes);
+    }
+    const std::int32_t count = ReadBytes(gConfig.port, buffer.bytes, waiting);
+    if (count <= 0) {
+      CheckPortHealth();
+      continue;
+    }
+    buffer.fillCount = static_cast<std::uint16_t>(count);
+    buffer.readPosition = 1;
+    return buffer.bytes[0];
+  }
+}
+
+std::size_t ReceiveLine(char* destination) {
+  std::size_t length = 0;
+  for (;;) {
+    const unsigned char byte = NextReceivedByte();
+    if (byte == kCR) break;
+    if (length < kLineBufferSize - 1) destination[length++] = static_cast<char>(byte);
+  }
+  destination[length] = '\0';
+  return length;
+}
+
+std::int32_t ReceiveReply(char* destination) {
+  std::size_t length = 0;
+  for (;;) {
+    unsigned char byte = 0;
+    int attempt = 0;
+    for (; attempt < kReplyAttempts; ++attempt) {
+      if (ReadBytes(gConfig.port, &byte, 1) == 1) break;
+      CheckPortHealth();
+    }
+    if (attempt == kReplyAttempts) {
+      destination[length] = '\0';
+      return -1;
+    }
+    if (byte == kCR) {
+      destination[length] = '\0';
+      return 0;
+    }
+    if (length < kLineBufferSize - 1) destination[length++] = static_cast<char>(byte);
+  }
+}
+
+void ResetReceiveBuffer() {
+  gReceiveBuffer.readPosition = 0;
+  gReceiveBuffer.fillCount = 0;
+}
+
+}  // namespace talven

@@ -1,1 +1,25 @@
-// placeholder
+#include <windows.h>
+
+#include "session/clock.h"
+
+namespace talven {
+
+void ReadTimeOfDay(TimeOfDay& time) {
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  time.hour = static_cast<std::uint8_t>(now.wHour);
+  time.minute = static_cast<std::uint8_t>(now.wMinute);
+  time.second = static_cast<std::uint8_t>(now.wSecond);
+  time.hundredths = static_cast<std::uint8_t>(now.wMilliseconds / 10);
+}
+
+void ReadCalendarDate(CalendarDate& date) {
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  date.day = static_cast<std::uint8_t>(now.wDay);
+  date.month = static_cast<std::uint8_t>(now.wMonth);
+  date.year = now.wYear;
+  date.weekday = static_cast<std::uint8_t>(now.wDayOfWeek);
+}
+
+}  // namespace talven

@@ -1,1 +1,9 @@
-// placeholder
+#include "session/config.h"
+
+namespace talven {
+
+SessionConfig gConfig;
+
+const ModelEntry& ChosenModel() { return kModels[gConfig.model]; }
+
+}  // namespace talven

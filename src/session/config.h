@@ -10,6 +10,8 @@ namespace talven {
 
 using PortNumber = std::int32_t;
 inline constexpr PortNumber kNoPort = 255;
+// The registry number a device named by path is opened under.
+inline constexpr PortNumber kPathPort = 1;
 
 // The clone file name holds at most this many characters.
 inline constexpr std::size_t kFileNameMax = 1023;

@@ -1,1 +1,82 @@
-// placeholder
+#include "session/exit_path.h"
+
+#include <array>
+#include <cstdlib>
+
+#include "serial/port.h"
+#include "session/config.h"
+#include "session/console.h"
+#include "session/signals.h"
+
+namespace talven {
+
+namespace {
+
+std::array<std::FILE*, 4> gTrackedFiles{};
+
+void CloseAllTrackedFiles() {
+  for (std::FILE*& file : gTrackedFiles) {
+    if (file != nullptr) {
+      std::fclose(file);
+      file = nullptr;
+    }
+  }
+  gConfig.cloneFile = nullptr;
+}
+
+}  // namespace
+
+void TrackOpenFile(std::FILE* file) {
+  for (std::FILE*& slot : gTrackedFiles) {
+    if (slot == nullptr) {
+      slot = file;
+      return;
+    }
+  }
+}
+
+void CloseTrackedFile(std::FILE*& file) {
+  if (file == nullptr) return;
+  for (std::FILE*& slot : gTrackedFiles) {
+    if (slot == file) slot = nullptr;
+  }
+  std::fclose(file);
+  file = nullptr;
+}
+
+void InstallExitSignals() { InstallSignalHandlers(); }
+
+int PendingSignal() { return TakenSignal(); }
+
+void CheckInterrupt() {
+  if (const int signal = TakenSignal(); signal != 0) ExitForSignal(signal);
+}
+
+[[noreturn]] void ExitForSignal(int signal) {
+  CloseAllPorts();
+  CloseAllTrackedFiles();
+  RestoreConsole();
+  std::fflush(stdout);
+  std::_Exit(128 + signal);
+}
+
+[[noreturn]] void Terminate(int code) {
+  CloseAllPorts();
+  CloseAllTrackedFiles();
+  if (gConfig.pauseOnExit == 1) {
+    std::printf("\nPress any key!!");
+    std::fflush(stdout);
+    // Without a console there is nobody to press a key: the wait is skipped.
+    if (WaitForKey()) ReadKeyEcho();
+  }
+  RestoreConsole();
+  std::fflush(stdout);
+  std::exit(code);
+}
+
+void ReportError(const char* what, const char* reason) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "talven: %s: %s\n", what, reason);
+}
+
+}  // namespace talven

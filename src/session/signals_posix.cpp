@@ -1,1 +1,27 @@
-// placeholder
+#include <csignal>
+#include <initializer_list>
+
+#include "session/signals.h"
+
+namespace talven {
+
+namespace {
+
+volatile std::sig_atomic_t gTakenSignal = 0;
+
+void RecordSignal(int signal) { gTakenSignal = signal; }
+
+}  // namespace
+
+void InstallSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = RecordSignal;
+  sigemptyset(&action.sa_mask);
+  // No SA_RESTART: a blocked read or poll returns EINTR so the main thread can leave cleanly.
+  action.sa_flags = 0;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+int TakenSignal() { return gTakenSignal; }
+
+}  // namespace talven

@@ -1,1 +1,29 @@
-// placeholder
+#include <windows.h>
+
+#include <csignal>
+
+#include "session/exit_path.h"
+#include "session/signals.h"
+
+namespace talven {
+
+namespace {
+
+volatile LONG gTakenSignal = 0;
+
+// Console events arrive on a thread of their own. The main thread notices the flag within one of its
+// bounded waits; should it be stuck elsewhere, this thread leaves on its behalf.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  const LONG signal = (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) ? SIGINT : SIGTERM;
+  InterlockedExchange(&gTakenSignal, signal);
+  Sleep(1000);
+  ExitForSignal(signal);
+}
+
+}  // namespace
+
+void InstallSignalHandlers() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+
+int TakenSignal() { return static_cast<int>(InterlockedCompareExchange(&gTakenSignal, 0, 0)); }
+
+}  // namespace talven

@@ -1,0 +1,22 @@
+// Options of the command line. They begin with "-", come before the positional arguments and do not
+// count towards the positional argument rule.
+#pragma once
+
+#include <cstdio>
+
+namespace talven {
+
+struct Options {
+  bool help = false;
+  bool version = false;
+  bool listPorts = false;
+  const char* tracePath = nullptr;
+  int firstPositional = 1;       // index in argv of the first positional argument
+  const char* error = nullptr;   // set when the options cannot be understood
+};
+
+Options ParseOptions(int argc, char** argv);
+
+void PrintUsage(std::FILE* out);
+
+}  // namespace talven

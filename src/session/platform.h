@@ -1,0 +1,13 @@
+// Small differences between the systems the program runs on.
+#pragma once
+
+namespace talven {
+
+// Standard output is unbuffered on a console, so every prompt shows before a wait, and buffered in
+// 512-byte blocks when redirected.
+void ConfigureStandardOutput();
+
+// True when a port argument names a device by path ("/dev/ttyUSB0"), which only POSIX systems do.
+bool PortArgumentIsPath(const char* text);
+
+}  // namespace talven

@@ -1,0 +1,15 @@
+#include <io.h>
+
+#include <cstdio>
+
+#include "session/platform.h"
+
+namespace talven {
+
+void ConfigureStandardOutput() {
+  std::setvbuf(stdout, nullptr, _isatty(_fileno(stdout)) ? _IONBF : _IOFBF, 512);
+}
+
+bool PortArgumentIsPath(const char*) { return false; }
+
+}  // namespace talven
