@@ -47,7 +47,12 @@ bool PortFailed(PortNumber port);
 // The device a port number opens: "\\.\COM<n>" on Windows, "/dev/ttyS<n-1>" elsewhere, unless a path
 // was assigned to the number. Returns the length written (always NUL-terminated, cut to fit).
 std::size_t FormatDevicePath(PortNumber port, char* out, std::size_t capacity);
-void AssignDevicePath(PortNumber port, const char* path);
+void AssignDevicePath(PortNumber port, const char* path);  // null or "" drops the assignment
+
+// The default naming alone, in either system's style; returns as FormatDevicePath does.
+enum class DevicePathStyle { kWindows, kPosix };
+std::size_t FormatDefaultDevicePath(DevicePathStyle style, PortNumber port, char* out,
+                                    std::size_t capacity);
 
 // The system's error code of the last failed open or call (errno, GetLastError), for diagnostics.
 int LastPortError();

@@ -1,1 +1,462 @@
-// placeholder
+// Serial ports on POSIX: a tty file descriptor in raw mode, reads and writes driven by poll().
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <thread>
+
+#include "serial/port_backend.h"
+
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
+
+namespace talven::detail {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+#ifdef CMSPAR
+constexpr tcflag_t kStickParity = CMSPAR;
+#else
+constexpr tcflag_t kStickParity = 0;
+#endif
+
+#ifdef CRTSCTS
+constexpr tcflag_t kHardwareFlow = CRTSCTS;
+#else
+constexpr tcflag_t kHardwareFlow = 0;
+#endif
+
+struct SpeedEntry {
+  std::uint32_t bitsPerSecond;
+  speed_t code;
+};
+
+constexpr SpeedEntry kSpeeds[] = {
+    {50, B50},       {75, B75},         {110, B110},       {134, B134},     {150, B150},
+    {200, B200},     {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
+    {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
+    {57600, B57600}, {115200, B115200}, {230400, B230400},
+};
+
+std::optional<speed_t> SpeedCode(std::uint32_t bitsPerSecond) {
+  for (const SpeedEntry& s : kSpeeds) {
+    if (s.bitsPerSecond == bitsPerSecond) return s.code;
+  }
+  return std::nullopt;
+}
+
+void RecordErrno(int code) {
+  RecordPortError(code, std::strerror(code));
+}
+
+void RecordOpenError(int code) {
+  switch (code) {
+    case ENOENT:
+      RecordPortError(code, "no such device");
+      break;
+    case EBUSY:
+    case EWOULDBLOCK:
+      RecordPortError(code, "in use by another program");
+      break;
+    case EACCES:
+      RecordPortError(code, "permission denied");
+      break;
+    default:
+      RecordErrno(code);
+      break;
+  }
+}
+
+// Errors that mean the device has gone (hang-up, unplugged adapter).
+bool DeviceGone(int code) {
+  return code == EIO || code == ENXIO || code == ENODEV || code == EPIPE;
+}
+
+void MarkFailed(PortEntry& entry, int code) {
+  entry.failed = true;
+  RecordErrno(code);
+}
+
+int RemainingMs(Clock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return static_cast<int>(std::clamp<long long>(left, 0, 0x7FFFFFFF));
+}
+
+Clock::time_point After(std::int32_t milliseconds) {
+  return Clock::now() + std::chrono::milliseconds(std::max<std::int32_t>(milliseconds, 0));
+}
+
+// The adapter's own FIFO timer otherwise adds up to 16 ms per reply; a request, so failures are
+// fine.
+void AskForLowLatency([[maybe_unused]] int fd) {
+#ifdef __linux__
+  serial_struct info{};
+  if (ioctl(fd, TIOCGSERIAL, &info) == 0) {
+    info.flags |= ASYNC_LOW_LATENCY;
+    ioctl(fd, TIOCSSERIAL, &info);
+  }
+#endif
+}
+
+// Pseudo-terminals have no modem lines; that is not a failure.
+bool SetModemLine(int fd, int line, bool on) {
+  if (ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0) return true;
+  if (errno == ENOTTY || errno == EINVAL) return true;
+  RecordErrno(errno);
+  return false;
+}
+
+bool WriteModemLines(int fd, const LineState& line) {
+  // Handshake DTR has no POSIX equivalent: keep the line raised. Toggle RTS rests low.
+  const bool dtr = line.dtr != DtrControl::kDisable;
+  const bool rts = line.rts == RtsControl::kEnable || line.rts == RtsControl::kHandshake;
+  const bool dtrOk = SetModemLine(fd, TIOCM_DTR, dtr);
+  const bool rtsOk = SetModemLine(fd, TIOCM_RTS, rts);
+  return dtrOk && rtsOk;
+}
+
+bool WriteTermios(int fd, const termios& tio) {
+  if (tcsetattr(fd, TCSANOW, &tio) == 0) return true;
+  RecordErrno(errno);
+  return false;
+}
+
+bool SetNonBlocking(int fd, bool on) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  return fcntl(fd, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK)) == 0;
+}
+
+// For toggle RTS: the line must stay up until the last byte has left, but no longer than the
+// write may take.
+void DrainUntil(int fd, Clock::time_point deadline) {
+  int queued = 0;
+  while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+}  // namespace
+
+bool ApplyToTermios(const LinkSettings& settings, termios& tio, LineState& line) {
+  termios t = tio;
+  LineState l = line;
+
+  if (settings.baudRate) {
+    const std::optional<speed_t> code = SpeedCode(*settings.baudRate);
+    if (!code || cfsetispeed(&t, *code) != 0 || cfsetospeed(&t, *code) != 0) return false;
+  }
+  if (settings.stopBits) {
+    // termios knows one or two; one and a half is only meaningful with 5 data bits, where a UART
+    // set to two sends one and a half.
+    if (*settings.stopBits == StopBits::kOne) {
+      t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+    } else {
+      t.c_cflag |= CSTOPB;
+    }
+  }
+  if (settings.parity) {
+    t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | kStickParity);
+    switch (*settings.parity) {
+      case Parity::kNone:
+        break;
+      case Parity::kOdd:
+        t.c_cflag |= PARENB | PARODD;
+        break;
+      case Parity::kEven:
+        t.c_cflag |= PARENB;
+        break;
+      case Parity::kMark:
+        if (kStickParity == 0) return false;
+        t.c_cflag |= PARENB | PARODD | kStickParity;
+        break;
+      case Parity::kSpace:
+        if (kStickParity == 0) return false;
+        t.c_cflag |= PARENB | kStickParity;
+        break;
+    }
+    if (settings.ParityChecking()) {
+      t.c_iflag |= INPCK;
+    } else {
+      t.c_iflag &= ~static_cast<tcflag_t>(INPCK);
+    }
+  }
+  if (settings.dataBits) {
+    tcflag_t size = 0;
+    switch (*settings.dataBits) {
+      case 5:
+        size = CS5;
+        break;
+      case 6:
+        size = CS6;
+        break;
+      case 7:
+        size = CS7;
+        break;
+      case 8:
+        size = CS8;
+        break;
+      default:
+        return false;
+    }
+    t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | size;
+  }
+  if (settings.dtr) l.dtr = *settings.dtr;
+  if (settings.rts) l.rts = *settings.rts;
+  if (settings.ctsOutputFlow) l.ctsOutputFlow = *settings.ctsOutputFlow;
+  if (settings.dsrOutputFlow) l.dsrOutputFlow = *settings.dsrOutputFlow;
+  if (settings.xonXoff) {
+    if (*settings.xonXoff) {
+      t.c_iflag |= IXON | IXOFF;
+    } else {
+      t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF);
+    }
+  }
+  // One flag covers both directions of hardware flow, so either request turns it on.
+  if (l.ctsOutputFlow || l.rts == RtsControl::kHandshake) {
+    t.c_cflag |= kHardwareFlow;
+  } else {
+    t.c_cflag &= ~kHardwareFlow;
+  }
+
+  // Always raw: the clone data is binary and CR is a delimiter, not a newline.
+  t.c_iflag &=
+      ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXANY);
+  t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  t.c_cflag |= CLOCAL | CREAD;
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+
+  tio = t;
+  line = l;
+  return true;
+}
+
+DevicePathStyle NativeDevicePathStyle() {
+  return DevicePathStyle::kPosix;
+}
+
+PortStatus BackendOpen(PortEntry& entry, const char* path, std::int32_t, std::int32_t) {
+  const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    RecordOpenError(errno);
+    return kPortCannotOpen;
+  }
+  // TIOCEXCL keeps out other openers (except root); the lock also covers root and is released by
+  // the kernel if this process dies.
+  termios tio{};
+  if (ioctl(fd, TIOCEXCL) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0 || !SetNonBlocking(fd, false) ||
+      tcgetattr(fd, &tio) != 0) {
+    RecordOpenError(errno);
+    close(fd);
+    return kPortCannotOpen;
+  }
+  AskForLowLatency(fd);
+  entry.fd = fd;
+  entry.line.ctsOutputFlow = (tio.c_cflag & kHardwareFlow) != 0;
+  return kPortOk;
+}
+
+bool BackendClose(PortEntry& entry) {
+  // The exclusive flag belongs to the tty, not to this descriptor: drop it so a later open works
+  // while another descriptor keeps the tty alive.
+  ioctl(entry.fd, TIOCNXCL);
+  if (close(entry.fd) != 0 && errno != EINTR) {
+    RecordErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+PortStatus BackendApply(PortEntry& entry, const LinkSettings& settings) {
+  termios tio{};
+  if (tcgetattr(entry.fd, &tio) != 0) {
+    RecordErrno(errno);
+    return kPortCallFailed;
+  }
+  LineState line = entry.line;
+  if (!ApplyToTermios(settings, tio, line)) {
+    RecordPortError(EINVAL, "setting not supported by this system");
+    return kPortCallFailed;
+  }
+  if (!WriteTermios(entry.fd, tio)) return kPortCallFailed;
+  entry.line = line;
+  return WriteModemLines(entry.fd, line) ? kPortOk : kPortCallFailed;
+}
+
+PortStatus BackendSetReadTimeout(PortEntry& entry, std::int32_t milliseconds) {
+  entry.readTimeoutMs = milliseconds;
+  return kPortOk;
+}
+
+PortStatus BackendSetWriteTimeout(PortEntry& entry, std::int32_t milliseconds) {
+  entry.writeTimeoutMs = milliseconds;
+  return kPortOk;
+}
+
+std::int32_t BackendInQueueCount(PortEntry& entry) {
+  int waiting = 0;
+  if (ioctl(entry.fd, FIONREAD, &waiting) != 0) {
+    MarkFailed(entry, errno);
+    return 0;
+  }
+  if (waiting == 0) {
+    // Nothing waiting may also mean nobody is there any more.
+    pollfd p{entry.fd, POLLIN, 0};
+    if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      MarkFailed(entry, EIO);
+    }
+  }
+  return waiting;
+}
+
+std::int32_t BackendOutQueueCount(PortEntry& entry) {
+  int queued = 0;
+  if (ioctl(entry.fd, TIOCOUTQ, &queued) != 0) {
+    RecordErrno(errno);
+    return 0;
+  }
+  return queued;
+}
+
+std::int32_t BackendRead(PortEntry& entry, void* buffer, std::int32_t count) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  const auto total = After(entry.readTimeoutMs);
+  auto deadline = total;  // moves forward with each arrival, never past the total
+  std::int32_t got = 0;
+  while (got < count) {
+    pollfd p{entry.fd, POLLIN, 0};
+    const int ready = poll(&p, 1, RemainingMs(deadline));
+    if (ready < 0) {
+      if (errno != EINTR) RecordErrno(errno);
+      return got;
+    }
+    if (ready == 0) return got;
+    if ((p.revents & POLLIN) == 0) {
+      MarkFailed(entry, EIO);
+      return got;
+    }
+    const ssize_t n = read(entry.fd, out + got, static_cast<std::size_t>(count - got));
+    if (n > 0) {
+      got += static_cast<std::int32_t>(n);
+      deadline = std::min(total, After(entry.readTimeoutMs));
+    } else if (n == 0) {
+      MarkFailed(entry, EIO);  // readable yet empty: the other end hung up
+      return got;
+    } else if (errno == EINTR) {
+      return got;  // the caller looks at its signals
+    } else if (errno != EAGAIN) {
+      if (DeviceGone(errno)) {
+        MarkFailed(entry, errno);
+      } else {
+        RecordErrno(errno);
+      }
+      return got;
+    }
+  }
+  return got;
+}
+
+std::int32_t BackendWrite(PortEntry& entry, const void* buffer, std::int32_t count) {
+  const auto* in = static_cast<const unsigned char*>(buffer);
+  const auto deadline = After(entry.writeTimeoutMs);
+  const bool toggleRts = entry.line.rts == RtsControl::kToggle;
+  // Non-blocking for the duration, so a stalled line cannot hold a write past its deadline.
+  if (!SetNonBlocking(entry.fd, true)) {
+    RecordErrno(errno);
+    return 0;
+  }
+  if (toggleRts) SetModemLine(entry.fd, TIOCM_RTS, true);
+
+  std::int32_t written = 0;
+  while (written < count) {
+    const ssize_t n = write(entry.fd, in + written, static_cast<std::size_t>(count - written));
+    if (n > 0) {
+      written += static_cast<std::int32_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) break;
+    if (n < 0 && errno != EAGAIN) {
+      if (DeviceGone(errno)) {
+        MarkFailed(entry, errno);
+      } else {
+        RecordErrno(errno);
+      }
+      break;
+    }
+    const int left = RemainingMs(deadline);
+    if (left == 0) break;
+    pollfd p{entry.fd, POLLOUT, 0};
+    const int ready = poll(&p, 1, left);
+    if (ready <= 0) break;
+    if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      MarkFailed(entry, EIO);
+      break;
+    }
+  }
+
+  if (toggleRts) {
+    DrainUntil(entry.fd, deadline);
+    SetModemLine(entry.fd, TIOCM_RTS, false);
+  }
+  SetNonBlocking(entry.fd, false);
+  return written;
+}
+
+void BackendPurge(PortEntry& entry, bool receive) {
+  tcflush(entry.fd, receive ? TCIFLUSH : TCOFLUSH);
+}
+
+PortStatus BackendSetBaudRate(PortEntry& entry, std::uint32_t bitsPerSecond) {
+  termios tio{};
+  const std::optional<speed_t> code = SpeedCode(bitsPerSecond);
+  if (!code) {
+    RecordPortError(EINVAL, "speed not supported by this system");
+    return kPortCallFailed;
+  }
+  if (tcgetattr(entry.fd, &tio) != 0) {
+    RecordErrno(errno);
+    return kPortCallFailed;
+  }
+  cfsetispeed(&tio, *code);
+  cfsetospeed(&tio, *code);
+  return WriteTermios(entry.fd, tio) ? kPortOk : kPortCallFailed;
+}
+
+PortStatus BackendSetFlowLimits(PortEntry& entry, std::uint16_t xoffLimit, std::uint16_t xonLimit) {
+  // The tty layer picks its own thresholds; kept only so the port reports what it was given.
+  entry.xoffLimit = xoffLimit;
+  entry.xonLimit = xonLimit;
+  return kPortOk;
+}
+
+PortWait BackendWaitForInput(PortEntry& entry, std::int32_t timeoutMs) {
+  pollfd p{entry.fd, POLLIN, 0};
+  const int ready = poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs);
+  if (ready < 0) {
+    if (errno == EINTR) return PortWait::kInterrupted;
+    MarkFailed(entry, errno);
+    return PortWait::kFailed;
+  }
+  if (ready == 0) return PortWait::kTimeout;
+  if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0) return PortWait::kReady;
+  // A hang-up can still leave bytes to read; hand those over first.
+  int waiting = 0;
+  if (ioctl(entry.fd, FIONREAD, &waiting) == 0 && waiting > 0) return PortWait::kReady;
+  MarkFailed(entry, EIO);
+  return PortWait::kFailed;
+}
+
+}  // namespace talven::detail

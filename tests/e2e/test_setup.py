@@ -1,0 +1,200 @@
+"""Start-up: arguments, prompts, menus, the clone file, the summary and the way out."""
+import os
+import signal
+import subprocess
+
+import pytest
+
+from conftest import BANNER, BINARY, MISSING_PORT, WAIT
+
+MODEL_MENU = (
+    b"Select Scanner Model\r\n"
+    b"  1 : QR140A     (KM504R)     2 : VT210     (KM503R)\r\n"
+    b"  3 : QR150M     (KM493R)     4 : QR770A    (KM500R)\r\n"
+    b"  5 : QRX320A    (KM506R)     6 : QK410A    (KM508R)\r\n"
+    b"  7 : QRX620A    (KM513R)     8 : QM-40     (KM514R)\r\n"
+    b"  9 : EQRX320A   (KM506E)     a : EQRX620A  (KM513E)\r\n"
+    b"  b : EQR5200PLS (KM525R)     c : EVT210    (KM524R)\r\n"
+    b"  d : EQR860PLS  (KM521R)     e : EQR880PLS (KM534R)\r\n"
+    b"  f : QR450PL    (KM536R)     g : QRX320PL  (KM537R)\r\n"
+    b"  h : QRX620PL   (KM538R)     i : QM-40P    (KM539R)\r\n")
+MODE_MENU = b"Select TALVEN Mode\r\n  1 : Master ( PC ->SCN )\r\n  2 : Slave  ( SCN->PC  )\r\n"
+COMPARE_LINE = b"  3 : Compare \r\n"
+
+
+def summary(name, code, port):
+    return (f"  File Name  = {name}\r\n  Model Name = {code}\r\n"
+            f"  Com Port   = {port}\r\n").encode()
+
+
+def test_no_arguments_asks_for_everything(run, tmp_path):
+    (tmp_path / "data.txt").write_text("0~00FD\n")
+    app = run()
+    app.expect(BANNER + b"\r\nInput Com port (1-99): ")
+    app.sendline(MISSING_PORT[:2])
+    app.expect(MODEL_MENU)
+    app.send("b")
+    app.expect(b"b\r\n\r\n" + MODE_MENU)
+    app.send("1")
+    app.expect(b"1\r\n\r\nInput clone file name : ")
+    app.sendline("data.txt")
+    app.expect(b"\r\n" + summary("data.txt", "KM525R", 20))
+    app.expect(b"RS-232C ERROR\r\n\r\nPress any key!!")
+    app.send("x")
+    assert app.wait() == 255
+    assert b"/dev/ttyS19: no such device" in app.stderr()
+
+
+def test_five_arguments_ask_nothing(run, tmp_path):
+    (tmp_path / "data.txt").write_text("0~00FD\n")
+    app = run("KM504R", MISSING_PORT, "MASTER", "data.txt", "0")
+    out = app.output()
+    assert out == BANNER + summary("data.txt", "KM504R", MISSING_PORT) + b"RS-232C ERROR\r\n"
+    assert app.wait() == 255
+
+
+def test_six_arguments_are_all_ignored(run, tmp_path):
+    app = run("KM504R", MISSING_PORT, "MASTER", "data.txt", "0", "extra")
+    # No blank line before the first prompt, which asks although a port was given.
+    app.expect(BANNER + b"Input Com port (1-99): ")
+
+
+@pytest.mark.parametrize("answer", ["0", "100", "-5", "COM3"])
+def test_port_prompt_refuses_out_of_range(run, answer):
+    app = run()
+    app.expect(b"Input Com port (1-99): ")
+    app.sendline(answer)
+    app.expect(b"\aINVALID COM port\r\n\r\nInput Com port (1-99): ")
+    app.sendline("99")
+    app.expect(MODEL_MENU)
+
+
+@pytest.mark.parametrize("model,offered", [("QR140A", True), ("KM503R", True), ("EVT210", True),
+                                           ("QRX320A", False), ("KM493R", False)])
+def test_compare_offered_per_model(run, tmp_path, model, offered):
+    (tmp_path / "data.txt").write_text("0~00FD\n")
+    app = run(model, MISSING_PORT, "COMPARE")
+    if offered:
+        app.expect(b"Input clone file name : ")
+        return
+    app.expect(MODE_MENU)
+    app.send("3")
+    # Without compare the key '3' is refused and the menu asks again.
+    app.expect(b"3\a\r\n\r\n\r\n\r\n" + MODE_MENU)
+    assert COMPARE_LINE not in app.child.before
+    app.send("2")
+    app.expect(b"Input clone file name : ")
+
+
+def test_unknown_model_with_compare_asks_model_then_mode(run):
+    app = run("NOSUCH", MISSING_PORT, "COMPARE")
+    app.expect(MODEL_MENU)
+    app.send("1")
+    app.expect(MODE_MENU + COMPARE_LINE)
+    app.send("3")
+    app.expect(b"Input clone file name : ")
+
+
+def test_menu_keys_are_lower_case_only(run):
+    app = run()
+    app.expect(b"Input Com port (1-99): ")
+    app.sendline("5")
+    app.expect(MODEL_MENU)
+    app.send("A")
+    app.expect(b"A\a\r\n\r\n\r\n\r\n" + MODEL_MENU)
+    app.send("z")
+    app.expect(b"z\a\r\n\r\n\r\n\r\n" + MODEL_MENU)
+    app.send("a")
+    app.expect(b"a\r\n\r\n" + MODE_MENU)
+    app.send("9")
+    app.expect(b"9\a\r\n\r\n\r\n\r\n" + MODE_MENU)
+
+
+def test_file_name_with_a_blank_is_two_answers(run, tmp_path):
+    (tmp_path / "second").write_text("")
+    app = run("KM504R", MISSING_PORT, "MASTER")
+    app.expect(b"Input clone file name : ")
+    app.sendline("first second")
+    app.expect(b"\r\nInput clone file name : \r\n" + summary("second", "KM504R", MISSING_PORT))
+
+
+def test_overlong_file_name_is_refused(run, tmp_path):
+    app = run("KM504R", MISSING_PORT, "SLAVE", "x" * 1024, "0")
+    app.expect(b"Input clone file name : ")
+    assert not any(len(p.name) > 1000 for p in tmp_path.iterdir())
+
+
+def test_slave_mode_empties_an_existing_file(run, tmp_path):
+    target = tmp_path / "old.txt"
+    target.write_text("old record\n" * 10)
+    app = run("KM504R", MISSING_PORT, "SLAVE", "old.txt", "0")
+    app.output()
+    assert target.read_bytes() == b""
+
+
+def test_model_shown_by_product_code(run, tmp_path):
+    (tmp_path / "d.txt").write_text("")
+    app = run("EQR5200PLS", MISSING_PORT, "MASTER", "d.txt", "0")
+    assert summary("d.txt", "KM525R", MISSING_PORT) in app.output()
+
+
+@pytest.mark.parametrize("pause,waits", [("1", True), ("0", False), ("2", False), ("x", False)])
+def test_pause_flag(run, tmp_path, pause, waits):
+    (tmp_path / "d.txt").write_text("")
+    app = run("KM504R", MISSING_PORT, "MASTER", "d.txt", pause)
+    if waits:
+        app.expect(b"RS-232C ERROR\r\n\r\nPress any key!!")
+        app.send("q")
+        assert app.output() == b"q"
+    else:
+        assert app.output().endswith(b"RS-232C ERROR\r\n")
+    assert app.wait() == 255
+
+
+def test_end_of_input_at_a_prompt_leaves(tmp_path):
+    """Standard input at its end: one error line and exit status 255, never a loop."""
+    result = subprocess.run([BINARY, "KM504R", MISSING_PORT, "MASTER", "missing.txt", "0"],
+                            cwd=tmp_path, stdin=subprocess.DEVNULL, capture_output=True,
+                            timeout=WAIT)
+    assert result.returncode == 255
+    assert result.stdout.endswith(b"Input clone file name : ")
+    assert b"standard input" in result.stderr
+
+
+def test_no_controlling_terminal_refuses_menus(tmp_path):
+    result = subprocess.run([BINARY, "NOSUCH", MISSING_PORT], cwd=tmp_path,
+                            stdin=subprocess.DEVNULL, capture_output=True, timeout=WAIT,
+                            start_new_session=True)
+    assert result.returncode == 255
+    # The exit wait has no keyboard either: its prompt shows, the wait is skipped.
+    assert result.stdout.endswith(MODEL_MENU.replace(b"\r\n", b"\n") + b"\nPress any key!!")
+    assert b"console" in result.stderr
+
+
+def test_redirected_output_without_terminal_skips_key_wait(tmp_path):
+    (tmp_path / "d.txt").write_text("")
+    result = subprocess.run([BINARY, "KM504R", MISSING_PORT, "MASTER", "d.txt"], cwd=tmp_path,
+                            stdin=subprocess.DEVNULL, capture_output=True, timeout=WAIT,
+                            start_new_session=True)
+    assert result.returncode == 255
+    assert result.stdout.endswith(b"RS-232C ERROR\n\nPress any key!!")
+
+
+@pytest.mark.parametrize("sig", [signal.SIGTERM, signal.SIGINT, signal.SIGHUP])
+def test_signal_at_a_menu_exits_with_its_status(run, sig):
+    app = run("NOSUCH", MISSING_PORT)
+    app.expect(MODEL_MENU)
+    before = app.child.before
+    app.kill(sig)
+    assert app.wait() == 128 + sig
+    assert b"Press any key" not in before
+
+
+def test_help_and_version_touch_nothing(run, tmp_path):
+    app = run("--help")
+    out = app.output()
+    assert b"Usage: talven" in out and b"KM525R" in out and b"COMPARE" in out
+    assert app.wait() == 0
+    app = run("--version")
+    assert app.output() == b"talven Version 0.07H\r\n"
+    assert [p for p in tmp_path.iterdir() if not p.name.startswith(".")] == []
