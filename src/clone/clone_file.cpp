@@ -1,6 +1,8 @@
 #include "clone/clone_file.h"
 
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace talven {
 
@@ -45,6 +47,9 @@ std::FILE* OpenTextFile(const char* name, const char* mode) {
 
 bool CountTextLines(const char* name, std::uint16_t& count) {
   count = 0;
+  // A device or a pipe is not read ahead: /dev/zero would never end, a pipe would lose its data.
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(name, error)) return false;
   std::FILE* file = OpenTextFile(name, "r");
   if (file == nullptr) return false;
   char buffer[4096];

@@ -1,1 +1,198 @@
-// placeholder
+// Keys from the controlling terminal. The terminal stays in its normal mode except while a key is
+// being read, so output, line editing and Ctrl+C behave as usual the rest of the time.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+
+#include "session/console.h"
+#include "session/exit_path.h"
+#include "session/keymap.h"
+
+namespace talven {
+
+namespace {
+
+// The rest of an escape sequence arrives with its ESC; a longer gap means the user pressed Esc.
+constexpr std::chrono::milliseconds kSequenceWait{50};
+// A signal that lands just before poll() starts is still noticed this soon.
+constexpr int kSignalCheckMs = 500;
+
+int gTty = -1;
+bool gTtyOpened = false;
+termios gSaved{};
+volatile std::sig_atomic_t gRaw = 0;
+std::deque<int> gPending;  // decoded codes not handed out yet
+
+int Tty() {
+  if (!gTtyOpened) {
+    gTtyOpened = true;
+    gTty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  }
+  return gTty;
+}
+
+// Non-canonical input without echo and without signal keys (Ctrl+C reads as 3), for one read.
+class RawMode {
+ public:
+  RawMode() {
+    const int fd = Tty();
+    if (fd < 0 || tcgetattr(fd, &gSaved) != 0) return;
+    termios raw = gSaved;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+    // Enter must read as 13, and Ctrl+S / Ctrl+Q as keys rather than flow control.
+    raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | ISTRIP);
+    raw.c_cc[VMIN] = 0;  // reads return what is there; poll() does the waiting
+    raw.c_cc[VTIME] = 0;
+    if (tcsetattr(fd, TCSANOW, &raw) != 0) return;
+    gRaw = 1;
+    ok_ = true;
+  }
+  ~RawMode() { RestoreConsole(); }
+  RawMode(const RawMode&) = delete;
+  RawMode& operator=(const RawMode&) = delete;
+
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_ = false;
+};
+
+enum class Readiness { kReadable, kTimeout, kFailed };
+
+Readiness PollTty(int fd, int timeoutMs) {
+  pollfd entry{fd, POLLIN, 0};
+  const int result = poll(&entry, 1, timeoutMs);
+  if (result < 0) {
+    if (errno != EINTR) return Readiness::kFailed;
+    CheckInterrupt();
+    return Readiness::kTimeout;
+  }
+  if (result == 0) return Readiness::kTimeout;
+  if ((entry.revents & POLLIN) != 0) return Readiness::kReadable;
+  return Readiness::kFailed;  // hangup or error without data
+}
+
+// Reads into buffer[length..capacity). Zero bytes after poll() reported input means a hangup.
+bool ReadMore(int fd, unsigned char* buffer, std::size_t& length, std::size_t capacity) {
+  for (;;) {
+    const ssize_t count = read(fd, buffer + length, capacity - length);
+    if (count > 0) {
+      length += static_cast<std::size_t>(count);
+      return true;
+    }
+    if (count == 0 || errno != EINTR) return false;
+    CheckInterrupt();
+  }
+}
+
+// Waits up to the sequence gap for more input after a partial escape sequence.
+bool MoreArrives(int fd, std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    switch (PollTty(fd, static_cast<int>(left.count()))) {
+      case Readiness::kReadable:
+        return true;
+      case Readiness::kFailed:
+        return false;
+      case Readiness::kTimeout:
+        break;  // interrupted or timed out: the deadline decides
+    }
+  }
+}
+
+// Reads what the terminal holds (poll() said there is input) and queues every key in it.
+bool ReadKeys(int fd) {
+  unsigned char buffer[64];
+  std::size_t length = 0;
+  if (!ReadMore(fd, buffer, length, sizeof buffer)) return false;
+  std::chrono::steady_clock::time_point deadline{};
+  bool waiting = false;
+  while (length > 0) {
+    TerminalKey key = DecodeTerminalKey(buffer, length, false);
+    if (key.incomplete) {
+      if (!waiting) deadline = std::chrono::steady_clock::now() + kSequenceWait;
+      waiting = true;
+      if (length < sizeof buffer && MoreArrives(fd, deadline) &&
+          ReadMore(fd, buffer, length, sizeof buffer))
+        continue;
+      key = DecodeTerminalKey(buffer, length, true);
+    }
+    waiting = false;
+    for (std::uint8_t i = 0; i < key.key.count; ++i) gPending.push_back(key.key.codes[i]);
+    length -= key.consumed;
+    std::memmove(buffer, buffer + key.consumed, length);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool KeyAvailable() {
+  if (!gPending.empty()) return true;
+  const int fd = Tty();
+  if (fd < 0) return false;
+  const RawMode raw;
+  if (!raw.ok()) return false;
+  if (PollTty(fd, 0) == Readiness::kReadable) ReadKeys(fd);
+  return !gPending.empty();
+}
+
+bool WaitForKey() {
+  if (!gPending.empty()) return true;
+  const int fd = Tty();
+  if (fd < 0) return false;
+  std::fflush(stdout);  // the prompt must be visible while we wait
+  const RawMode raw;
+  if (!raw.ok()) return false;
+  while (gPending.empty()) {
+    CheckInterrupt();
+    switch (PollTty(fd, kSignalCheckMs)) {
+      case Readiness::kReadable:
+        if (!ReadKeys(fd)) return false;
+        break;
+      case Readiness::kTimeout:
+        break;
+      case Readiness::kFailed:
+        return false;
+    }
+  }
+  return true;
+}
+
+int ReadKey() {
+  if (!WaitForKey()) return -1;
+  const int code = gPending.front();
+  gPending.pop_front();
+  return code;
+}
+
+int ReadKeyEcho() {
+  const int code = ReadKey();
+  if (code < 0) return code;
+  std::fflush(stdout);  // the echo goes after what the program printed
+  const unsigned char byte = static_cast<unsigned char>(code);
+  while (write(gTty, &byte, 1) < 0 && errno == EINTR) CheckInterrupt();
+  return code;
+}
+
+bool ConsoleAvailable() {
+  return Tty() >= 0;
+}
+
+void RestoreConsole() {
+  if (gRaw == 0) return;
+  gRaw = 0;
+  tcsetattr(gTty, TCSANOW, &gSaved);
+}
+
+}  // namespace talven

@@ -1,1 +1,174 @@
-// placeholder
+// Keys from the console input buffer. The console mode is cleared only while a key is read, so
+// Ctrl+C reads as 3 then and stays a break the rest of the time.
+#include <windows.h>
+
+#include <cstdio>
+#include <deque>
+#include <vector>
+
+#include "session/console.h"
+#include "session/exit_path.h"
+#include "session/keymap.h"
+
+namespace talven {
+
+namespace {
+
+// Some consoles only deliver input while the program waits on the handle: wait in short slices and
+// look for a recorded signal in between.
+constexpr DWORD kWaitSliceMs = 100;
+
+HANDLE gIn = INVALID_HANDLE_VALUE;
+HANDLE gOut = INVALID_HANDLE_VALUE;
+bool gOpened = false;
+DWORD gSavedMode = 0;
+volatile LONG gModeChanged = 0;
+std::deque<int> gPending;  // decoded codes not handed out yet
+
+HANDLE OpenDevice(const char* name) {
+  return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+HANDLE Input() {
+  if (!gOpened) {
+    gOpened = true;
+    gIn = OpenDevice("CONIN$");
+    gOut = OpenDevice("CONOUT$");
+  }
+  return gIn;
+}
+
+unsigned Modifiers(DWORD state) {
+  unsigned modifiers = 0;
+  if ((state & SHIFT_PRESSED) != 0) modifiers |= kShiftHeld;
+  if ((state & (LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED)) != 0) modifiers |= kCtrlHeld;
+  if ((state & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED)) != 0) modifiers |= kAltHeld;
+  return modifiers;
+}
+
+// Releases, modifier keys alone, mouse, focus, menu and window events yield no code.
+KeyCodes CodesOf(const INPUT_RECORD& record) {
+  if (record.EventType != KEY_EVENT) return {};
+  const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+  if (!key.bKeyDown) return {};
+  return MapConsoleKey(key.wVirtualKeyCode, static_cast<unsigned char>(key.uChar.AsciiChar),
+                       Modifiers(key.dwControlKeyState));
+}
+
+void Queue(const INPUT_RECORD& record) {
+  const KeyCodes codes = CodesOf(record);
+  if (codes.count == 0) return;
+  // A held key may come as one event with a repeat count: every press counts.
+  const WORD presses =
+      record.Event.KeyEvent.wRepeatCount > 0 ? record.Event.KeyEvent.wRepeatCount : 1;
+  for (WORD press = 0; press < presses; ++press) {
+    for (std::uint8_t i = 0; i < codes.count; ++i) gPending.push_back(codes.codes[i]);
+  }
+}
+
+enum class Scan { kKey, kNone, kFailed };
+
+// Looks at the queued events without taking keys. Events ahead of the first key that yield nothing
+// are dropped, or a wait on the handle would wake for them again and again.
+Scan ScanInput(HANDLE in) {
+  DWORD count = 0;
+  if (!GetNumberOfConsoleInputEvents(in, &count)) return Scan::kFailed;
+  if (count == 0) return Scan::kNone;
+  std::vector<INPUT_RECORD> records(count);
+  DWORD peeked = 0;
+  if (!PeekConsoleInputA(in, records.data(), count, &peeked)) return Scan::kFailed;
+  DWORD idle = 0;
+  while (idle < peeked && CodesOf(records[idle]).count == 0) ++idle;
+  if (idle > 0) {
+    DWORD dropped = 0;
+    if (!ReadConsoleInputA(in, records.data(), idle, &dropped)) return Scan::kFailed;
+  }
+  return idle < peeked ? Scan::kKey : Scan::kNone;
+}
+
+}  // namespace
+
+bool KeyAvailable() {
+  if (!gPending.empty()) return true;
+  const HANDLE in = Input();
+  if (in == INVALID_HANDLE_VALUE) return false;
+  return ScanInput(in) == Scan::kKey;
+}
+
+bool WaitForKey() {
+  if (!gPending.empty()) return true;
+  const HANDLE in = Input();
+  if (in == INVALID_HANDLE_VALUE) return false;
+  std::fflush(stdout);  // the prompt must be visible while we wait
+  for (;;) {
+    switch (ScanInput(in)) {
+      case Scan::kKey:
+        return true;
+      case Scan::kFailed:
+        return false;
+      case Scan::kNone:
+        break;
+    }
+    if (WaitForSingleObject(in, kWaitSliceMs) == WAIT_FAILED) return false;
+    CheckInterrupt();
+  }
+}
+
+int ReadKey() {
+  if (gPending.empty()) {
+    const HANDLE in = Input();
+    DWORD mode = 0;
+    if (in == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode)) return -1;
+    gSavedMode = mode;
+    gModeChanged = 1;
+    if (!SetConsoleMode(in, 0)) {
+      gModeChanged = 0;
+      return -1;
+    }
+    while (gPending.empty()) {
+      DWORD count = 0;
+      if (!GetNumberOfConsoleInputEvents(in, &count)) break;
+      if (count == 0) {
+        if (WaitForSingleObject(in, kWaitSliceMs) == WAIT_FAILED) break;
+        CheckInterrupt();
+        continue;
+      }
+      INPUT_RECORD record;
+      DWORD read = 0;
+      if (!ReadConsoleInputA(in, &record, 1, &read)) break;
+      if (read == 1) Queue(record);
+    }
+    RestoreConsole();
+    if (gPending.empty()) return -1;
+  }
+  const int code = gPending.front();
+  gPending.pop_front();
+  return code;
+}
+
+int ReadKeyEcho() {
+  const int code = ReadKey();
+  if (code < 0) return code;
+  std::fflush(stdout);  // the echo goes after what the program printed
+  if (gOut != INVALID_HANDLE_VALUE) {
+    const char character = static_cast<char>(code);
+    DWORD written = 0;
+    WriteConsoleA(gOut, &character, 1, &written, nullptr);
+  }
+  return code;
+}
+
+bool ConsoleAvailable() {
+  const HANDLE in = Input();
+  DWORD mode = 0;
+  return in != INVALID_HANDLE_VALUE && GetConsoleMode(in, &mode);
+}
+
+void RestoreConsole() {
+  if (gModeChanged == 0) return;
+  gModeChanged = 0;
+  SetConsoleMode(gIn, gSavedMode);
+}
+
+}  // namespace talven

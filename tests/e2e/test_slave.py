@@ -1,0 +1,225 @@
+"""Slave mode: a scanner acting as clone master sends its data into a clone file."""
+import re
+import signal
+import termios
+
+import pytest
+
+from conftest import SLAVE_PROMPT, record
+
+COMPLETE = re.compile(rb"\r\n\r\n\(\^_\^\)/  complete\r\n"
+                      rb"  total time \d+:[ \d]\d:[ \d]\d\.\d\d \( \d+\.\d\d sec \)\r\n$")
+ERROR_LINE = b"\r\n\r\n(x_x);  error\r\n"
+
+
+def start_slave(run, scanner, model="KM504R", name="out.txt"):
+    app = run(model, scanner.path, "SLAVE", name, "0")
+    app.expect(f"  Com Port   = {scanner.path}\r\n".encode() + SLAVE_PROMPT)
+    return app
+
+
+def exchange(scanner, line, reply=True):
+    scanner.send_line(line)
+    return scanner.read_line() if reply else None
+
+
+def assert_silent(scanner, seconds=0.3):
+    assert scanner.read_for(seconds) == b""
+
+
+def test_full_session_exact_wire_and_file(run, scanner, tmp_path):
+    app = start_slave(run, scanner)
+    assert exchange(scanner, "MDL") == b"QRFAMTK00"
+    records = [record(f"{k:04X},CH{k},146.520,FM") for k in range(5)]
+    for r in records:
+        assert exchange(scanner, "CLN " + r) == b"OK"
+    total = sum(int(r.split("~")[1], 16) for r in records) & 0xFFFF
+    assert exchange(scanner, f"SUM {total:04X}") == b"OK"
+    scanner.send_line("END")
+    out = app.output()
+    assert COMPLETE.search(out), out
+    assert app.wait() == 0
+    assert (tmp_path / "out.txt").read_bytes() == "".join(r + "\r\n" for r in records).encode()
+    assert_silent(scanner, 0.1)
+
+
+def test_end_first_gives_empty_file_and_success(run, scanner, tmp_path):
+    app = start_slave(run, scanner)
+    scanner.send_line("END")
+    assert COMPLETE.search(app.output())
+    assert (tmp_path / "out.txt").read_bytes() == b""
+    assert_silent(scanner, 0.1)
+
+
+def test_records_before_mdl_and_repeated_mdl(run, scanner, tmp_path):
+    app = start_slave(run, scanner, model="KM525R")
+    assert exchange(scanner, "CLN " + record("01,a")) == b"OK"
+    assert exchange(scanner, "MDL") == b"EQR5200A1"
+    assert exchange(scanner, "MDL") == b"EQR5200A1"
+    scanner.send_line("END")
+    assert COMPLETE.search(app.output())
+    assert (tmp_path / "out.txt").read_bytes() == (record("01,a") + "\r\n").encode()
+
+
+def test_bad_record_refused_then_resend_accepted(run, scanner, tmp_path):
+    app = start_slave(run, scanner)
+    good = record("0010,memory")
+    bad = good[:-1] + ("0" if good[-1] != "0" else "1")
+    assert exchange(scanner, "CLN " + bad) == b"NG"
+    assert exchange(scanner, "CLN 0010,memory") == b"NG"  # no checksum field at all
+    assert exchange(scanner, "CLN " + good) == b"OK"
+    scanner.send_line("END")
+    app.output()
+    assert (tmp_path / "out.txt").read_bytes() == (good + "\r\n").encode()
+
+
+def field(r):
+    return int(r.split("~")[1], 16)
+
+
+@pytest.mark.parametrize("bodies,summed", [
+    # The same record twice in a row enters the sum once.
+    (["0A,x", "0A,x"], [0]),
+    # A key that comes back after another adds again.
+    (["0A,x", "0B,y", "0A,z"], [0, 1, 2]),
+    # A first key of -1 equals the starting previous key: it adds nothing.
+    (["FFFFFFFF,x", "01,y"], [1]),
+    (["ffffffffff,x", "01,y"], [1]),
+])
+def test_sum_counts_a_repeated_key_once(run, scanner, tmp_path, bodies, summed):
+    app = start_slave(run, scanner)
+    records = [record(b) for b in bodies]
+    for r in records:
+        assert exchange(scanner, "CLN " + r) == b"OK"
+    expected = sum(field(records[i]) for i in summed) & 0xFFFF
+    # Lower-case digits with leading zeros read the same.
+    assert exchange(scanner, f"SUM 0000{expected:04x}") == b"OK"
+    scanner.send_line("END")
+    assert COMPLETE.search(app.output())
+    assert (tmp_path / "out.txt").read_bytes().count(b"\r\n") == len(records)
+
+
+def test_wrong_sum_stops_without_answer(run, scanner, tmp_path):
+    app = start_slave(run, scanner)
+    r = record("01,x")
+    assert exchange(scanner, "CLN " + r) == b"OK"
+    wide = 0x10000 + field(r)
+    scanner.send_line(f"SUM {wide:x}")
+    out = app.output()
+    assert out.endswith(f"\r\n\r\nChecksum Error ( stored sum={field(r):04x} ,recive sum = "
+                        f"{wide:04x}\r\n)".encode() + ERROR_LINE)
+    assert app.wait() == 0
+    assert_silent(scanner, 0.1)
+    # The record answered before the bad sum is kept.
+    assert (tmp_path / "out.txt").read_bytes() == (r + "\r\n").encode()
+
+
+@pytest.mark.parametrize("line", [b"cln " + record("01,x").encode(), b"sum 0000", b"end", b"",
+                                  b"OK", b"\n", b"\nEND", b"MD"])
+def test_other_lines_get_no_answer(run, scanner, line):
+    app = start_slave(run, scanner)
+    scanner.send(line + b"\r")
+    assert_silent(scanner)
+    scanner.send_line("END")
+    assert COMPLETE.search(app.output())
+
+
+def test_lf_after_cr_spoils_the_next_command(run, scanner, tmp_path):
+    app = start_slave(run, scanner)
+    assert exchange(scanner, "CLN " + record("01,x")) == b"OK"
+    scanner.send(b"\nCLN " + record("02,y").encode() + b"\r\n")
+    assert_silent(scanner)
+    scanner.send(b"END\r")
+    # "\nEND" matched nothing either: the scanner must send a clean END.
+    assert_silent(scanner, 0.1)
+    scanner.send(b"END\r")
+    assert COMPLETE.search(app.output())
+    assert (tmp_path / "out.txt").read_bytes() == (record("01,x") + "\r\n").encode()
+
+
+def test_command_words_by_first_three_characters(run, scanner, tmp_path):
+    app = start_slave(run, scanner)
+    r = record("05,z")
+    assert exchange(scanner, "CLNX" + r) == b"OK"
+    scanner.send_line("ENDING")
+    assert COMPLETE.search(app.output())
+    assert (tmp_path / "out.txt").read_bytes() == (r + "\r\n").encode()
+
+
+def test_short_cln_line_never_reuses_an_old_record(run, scanner, tmp_path):
+    app = start_slave(run, scanner)
+    r = record("0001,a long record body")
+    assert exchange(scanner, "CLN " + r) == b"OK"
+    assert exchange(scanner, "CLN") == b"NG"
+    assert exchange(scanner, "CLN ") == b"NG"
+    # A short SUM compares 0.
+    scanner.send_line("SUM")
+    assert b"Checksum Error ( stored sum=" in app.output()
+    assert (tmp_path / "out.txt").read_bytes() == (r + "\r\n").encode()
+
+
+def test_progress_marks_follow_the_interval(run, scanner):
+    app = start_slave(run, scanner)  # KM504R: a mark every 52 records
+    seen = b""
+    # A record's mark may show just after its answer; at records without a mark of their own the
+    # count is settled by the time the next record is answered.
+    expected_after = {1: 0, 3: 1, 53: 1, 56: 2, 105: 2, 107: 3, 110: 3}
+    for n in range(1, 111):
+        assert exchange(scanner, "CLN " + record(f"{n:04X},m")) == b"OK"
+        if n in expected_after:
+            try:
+                while True:
+                    seen += app.child.read_nonblocking(100, timeout=0.2)
+            except Exception:
+                pass
+            assert seen.count(b"o") == expected_after[n], n
+    # Refused records do not advance the count.
+    assert exchange(scanner, "CLN bad") == b"NG"
+    scanner.send_line("END")
+    assert COMPLETE.search(app.output())
+
+
+def test_write_error_is_not_success(run, scanner):
+    app = run("KM504R", scanner.path, "SLAVE", "/dev/full", "0")
+    app.expect(SLAVE_PROMPT)
+    assert exchange(scanner, "CLN " + record("01,x")) == b"OK"
+    scanner.send_line("END")
+    out = app.output()
+    assert out.endswith(b"File Write Error (/dev/full)\r\n" + ERROR_LINE)
+    assert b"No space left" in app.stderr()
+
+
+@pytest.mark.parametrize("sig", [signal.SIGTERM, signal.SIGINT, signal.SIGHUP])
+def test_signal_mid_transfer_keeps_every_accepted_record(run, scanner, tmp_path, sig):
+    app = start_slave(run, scanner)
+    records = [record(f"{k:02X},kept") for k in range(3)]
+    for r in records:
+        assert exchange(scanner, "CLN " + r) == b"OK"
+    app.kill(sig)
+    assert app.wait() == 128 + sig
+    assert (tmp_path / "out.txt").read_bytes() == "".join(r + "\r\n" for r in records).encode()
+
+
+def test_pulled_cable_ends_with_port_error(run, scanner, tmp_path):
+    app = start_slave(run, scanner)
+    r = record("01,x")
+    assert exchange(scanner, "CLN " + r) == b"OK"
+    scanner.close()
+    assert app.output().endswith(b"RS-232C ERROR\r\n")
+    assert app.wait() == 255
+    assert (tmp_path / "out.txt").read_bytes() == (r + "\r\n").encode()
+
+
+@pytest.mark.parametrize("model,speed", [("KM504R", termios.B57600), ("KM500R", termios.B9600),
+                                         ("KM506R", termios.B115200), ("KM521R", termios.B19200)])
+def test_line_settings_during_the_run(run, scanner, model, speed):
+    app = start_slave(run, scanner, model=model)
+    iflag, oflag, cflag, lflag, ispeed, ospeed, _ = scanner.settings()
+    assert (ispeed, ospeed) == (speed, speed)
+    assert cflag & termios.CSIZE == termios.CS8
+    assert not cflag & (termios.PARENB | termios.CSTOPB | termios.CRTSCTS)
+    assert not lflag & (termios.ICANON | termios.ECHO | termios.ISIG)
+    assert not iflag & (termios.ICRNL | termios.IXON | termios.INLCR | termios.IGNCR)
+    assert not oflag & termios.OPOST
+    scanner.send_line("END")
+    assert COMPLETE.search(app.output())
