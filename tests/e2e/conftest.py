@@ -74,6 +74,14 @@ class Scanner:
         line, _, self.pending = self.pending.partition(b"\r")
         return line
 
+    def wait_for_bytes(self, timeout=WAIT) -> bool:
+        """Waits until the program has sent something, without taking it."""
+        deadline = time.monotonic() + timeout
+        while not self.pending:
+            if not self._fill(deadline):
+                return False
+        return True
+
     def read_exactly(self, count, timeout=WAIT) -> bytes:
         deadline = time.monotonic() + timeout
         while len(self.pending) < count:

@@ -1,0 +1,124 @@
+"""Compare mode: the scanner's data is checked against a clone file."""
+import datetime
+import re
+import shutil
+import time
+
+from conftest import SLAVE_PROMPT, record
+
+COMPLETE = re.compile(rb"\r\n\r\n\(\^_\^\)/  complete\r\n  total time [^\r]*\r\n$")
+ERROR_LINE = b"\r\n\r\n(x_x);  error\r\n"
+LOG_NAME = re.compile(r"^\d{4}_\d\d_\d\d__\d\d_\d\d_\d\d\.log$")
+
+
+def start_compare(run, scanner, tmp_path, lines, cwd=None):
+    (tmp_path / "file.txt").write_bytes(b"".join(l.encode("latin-1") + b"\r\n" for l in lines))
+    app = run("KM504R", scanner.path, "COMPARE", str(tmp_path / "file.txt"), "0", cwd=cwd)
+    app.expect(SLAVE_PROMPT)
+    return app
+
+
+def send_all(scanner, records):
+    for r in records:
+        scanner.send_line("CLN " + r)
+        assert scanner.read_line() == b"OK"
+
+
+def logs(directory):
+    return sorted(p for p in directory.iterdir() if p.suffix == ".log")
+
+
+def test_identical_data_no_log(run, scanner, tmp_path):
+    records = [record(f"{k:02X},same") for k in range(5)]
+    app = start_compare(run, scanner, tmp_path, records)
+    scanner.send_line("MDL")
+    assert scanner.read_line() == b"QRFAMTK00"
+    send_all(scanner, records)
+    scanner.send_line("END")
+    out = app.output()
+    assert COMPLETE.search(out)
+    assert b"Error Count" not in out
+    assert logs(tmp_path) == []
+
+
+def test_two_differences_on_console_and_in_log(run, scanner, tmp_path):
+    lines = [record("01,a"), record("02,b"), record("03,c"), record("04,d")]
+    received = [lines[0], record("02,B"), lines[2], "04,d~0000"]
+    begun = datetime.datetime.now().replace(microsecond=0)
+    app = start_compare(run, scanner, tmp_path, lines)
+    # The log is named after the start, not after the first difference.
+    time.sleep(1.2)
+    send_all(scanner, received)
+    scanner.send_line("END")
+    out = app.output()
+    block1 = f"Error Count =1\r\n Master Data={lines[1]}\r\n Recive Data={received[1]}\r\n"
+    block2 = f"Error Count =2\r\n Master Data={lines[3]}\r\n Recive Data={received[3]}\r\n"
+    assert f"\r\n{block1}".encode() in out and f"\r\n{block2}".encode() in out
+    assert out.endswith(b"\r\nError Count =2\r\n" + ERROR_LINE)
+    [log] = logs(tmp_path)
+    assert LOG_NAME.match(log.name)
+    stamp = datetime.datetime.strptime(log.stem, "%Y_%m_%d__%H_%M_%S")
+    assert abs((stamp - begun).total_seconds()) <= 1
+    assert log.read_bytes() == (block1 + "\r\n" + block2 + "\r\n").encode()
+
+
+def test_file_shorter_than_data(run, scanner, tmp_path):
+    app = start_compare(run, scanner, tmp_path, [record("01,a")])
+    send_all(scanner, [record("01,a"), record("02,extra"), record("03,extra")])
+    scanner.send_line("END")
+    assert COMPLETE.search(app.output())
+    assert logs(tmp_path) == []
+
+
+def test_trailing_spaces_differ(run, scanner, tmp_path):
+    app = start_compare(run, scanner, tmp_path, [record("01,a") + "  "])
+    send_all(scanner, [record("01,a")])
+    scanner.send_line("END")
+    assert b"Error Count =1" in app.output()
+
+
+def test_sum_and_other_lines_unanswered(run, scanner, tmp_path):
+    app = start_compare(run, scanner, tmp_path, [])
+    for line in ("SUM 1234", "sum", "XYZ", ""):
+        scanner.send_line(line)
+    assert scanner.read_for(0.3) == b""
+    scanner.send_line("END")
+    assert COMPLETE.search(app.output())
+
+
+def test_short_cln_compares_as_empty(run, scanner, tmp_path):
+    app = start_compare(run, scanner, tmp_path, [record("01,abc"), ""])
+    send_all(scanner, [record("01,abc")])
+    scanner.send_line("CLN")
+    assert scanner.read_line() == b"OK"
+    scanner.send_line("END")
+    out = app.output()
+    assert COMPLETE.search(out) and b"Error Count" not in out
+
+
+def test_file_written_by_slave_compares_equal(run, scanner, tmp_path):
+    records = [record(f"{k:04X},\x80\xfe high bytes") for k in range(3)]
+    app = run("KM504R", scanner.path, "SLAVE", "slave.txt", "0")
+    app.expect(SLAVE_PROMPT)
+    send_all(scanner, records)
+    scanner.send_line("END")
+    assert COMPLETE.search(app.output())
+    app = run("KM504R", scanner.path, "COMPARE", "slave.txt", "0")
+    app.expect(SLAVE_PROMPT)
+    send_all(scanner, records)
+    scanner.send_line("END")
+    out = app.output()
+    assert COMPLETE.search(out) and b"Error Count" not in out
+
+
+def test_log_that_cannot_be_created(run, scanner, tmp_path):
+    workdir = tmp_path / "gone"
+    workdir.mkdir()
+    app = start_compare(run, scanner, tmp_path, [record("01,a")], cwd=workdir)
+    # A working directory that no longer exists cannot take the log, even for root.
+    shutil.rmtree(workdir)
+    scanner.send_line("CLN " + record("01,b"))
+    assert scanner.read_line() == b"OK"
+    out = app.output()
+    assert re.search(rb"File Open Error \(\d{4}_\d\d_\d\d__\d\d_\d\d_\d\d\.log\)\r\n$", out)
+    assert app.wait() == 255

@@ -1,0 +1,141 @@
+"""Master mode: a clone file is sent to a scanner waiting as clone slave."""
+import re
+
+import pytest
+
+from conftest import MASTER_PROMPT, record
+
+COMPLETE = re.compile(rb"\r\n\r\n\(\^_\^\)/  complete\r\n  total time [^\r]*\r\n$")
+ERROR_LINE = b"\r\n\r\n(x_x);  error\r\n"
+
+
+def write_clone(path, records, line_end=b"\r\n"):
+    path.write_bytes(b"".join(r.encode("latin-1") + line_end for r in records))
+
+
+def start_master(run, scanner, tmp_path, records, model="KM506R", line_end=b"\r\n"):
+    write_clone(tmp_path / "in.txt", records, line_end)
+    app = run(model, scanner.path, "MASTER", "in.txt", "0")
+    app.expect(MASTER_PROMPT)
+    app.send("k")
+    app.expect(b"\r\n")
+    assert scanner.read_line() == b"MDL"
+    scanner.send_line("SCANNER-ID")
+    return app
+
+
+def take_records(scanner, count):
+    lines = []
+    for _ in range(count):
+        lines.append(scanner.read_line())
+        scanner.send_line("OK")
+    return lines
+
+
+def field_sum(records):
+    return sum(int(r.split("~")[1], 16) for r in records) & 0xFFFF
+
+
+@pytest.mark.parametrize("model,with_sum", [("KM506R", True), ("KM504R", False)])
+def test_exact_wire_bytes(run, scanner, tmp_path, model, with_sum):
+    records = [record(f"{k:04X},146.{k}") for k in range(4)]
+    app = start_master(run, scanner, tmp_path, records, model=model)
+    assert take_records(scanner, 4) == [b"CLN " + r.encode() for r in records]
+    if with_sum:
+        assert scanner.read_exactly(10) == f"SUM {field_sum(records):04X}\r\r".encode()
+        scanner.send_line("OK")
+    assert scanner.read_exactly(4) == b"END\r"
+    assert COMPLETE.search(app.output())
+    assert app.wait() == 0
+    assert scanner.read_for(0.1) == b""
+
+
+def test_empty_file_sends_sum_of_zero(run, scanner, tmp_path):
+    app = start_master(run, scanner, tmp_path, [])
+    assert scanner.read_exactly(10) == b"SUM 0000\r\r"
+    scanner.send_line("OK")
+    assert scanner.read_exactly(4) == b"END\r"
+    out = app.output()
+    assert COMPLETE.search(out)
+    assert b"o" not in out.split(b"(^_^)")[0]
+
+
+def test_lf_and_crlf_files_send_the_same(run, scanner, tmp_path):
+    records = [record("01,a"), record("02,b")]
+    sent = []
+    for line_end in (b"\r\n", b"\n"):
+        app = start_master(run, scanner, tmp_path, records, model="KM504R", line_end=line_end)
+        sent.append(take_records(scanner, 2) + [scanner.read_line()])
+        app.output()
+    assert sent[0] == sent[1] == [b"CLN " + r.encode() for r in records] + [b"END"]
+
+
+def test_other_reply_resends_the_record(run, scanner, tmp_path):
+    r = record("0001,x")
+    app = start_master(run, scanner, tmp_path, [r], model="KM504R")
+    assert scanner.read_line() == b"CLN " + r.encode()
+    scanner.send_line("ok")
+    app.expect(f"\r\nERR Rx=[ok]\r\n    Tx=[CLN {r}]\r\n".encode())
+    assert scanner.read_line() == b"CLN " + r.encode()
+    scanner.send_line("OK")
+    assert scanner.read_line() == b"END"
+    assert COMPLETE.search(app.output())
+
+
+def test_ten_refusals_end_the_process(run, scanner, tmp_path):
+    r = record("0001,x")
+    app = start_master(run, scanner, tmp_path, [r, record("0002,y")], model="KM504R")
+    for _ in range(10):
+        assert scanner.read_line() == b"CLN " + r.encode()
+        scanner.send_line("NG")
+    out = app.output()
+    assert out.count(b"ERR Rx=[NG]") == 10
+    assert b"error" not in out and b"complete" not in out
+    assert app.wait() == 255
+    assert scanner.read_for(0.2) == b""
+
+
+def test_sum_refused_is_a_checksum_error(run, scanner, tmp_path):
+    records = [record("01,a")]
+    app = start_master(run, scanner, tmp_path, records)
+    take_records(scanner, 1)
+    sum_command = f"SUM {field_sum(records):04X}\r"
+    assert scanner.read_exactly(10) == (sum_command + "\r").encode()
+    scanner.send_line("NG")
+    out = app.output()
+    assert out.endswith(f"\r\nERR Rx=[NG]\r\n    Tx=[{sum_command}]\r\nChecksum Error!!\r\n "
+                        .encode() + ERROR_LINE)
+    # No END after a refused sum.
+    assert scanner.read_for(0.2) == b""
+
+
+def test_sum_wraps_at_sixteen_bits(run, scanner, tmp_path):
+    records = ["A~FFFF", "B~0002", "C~8000", "D~8000"]
+    app = start_master(run, scanner, tmp_path, records)
+    take_records(scanner, 4)
+    assert scanner.read_exactly(10) == b"SUM 0001\r\r"
+    scanner.send_line("OK")
+    assert scanner.read_line() == b"END"
+    assert COMPLETE.search(app.output())
+
+
+def test_progress_marks_for_160_lines(run, scanner, tmp_path):
+    records = [record(f"{k:04X},p") for k in range(160)]
+    app = start_master(run, scanner, tmp_path, records, model="KM504R")
+    seen = b""
+    # 160 lines: a mark after records 3, 6, 9, ...
+    for n in range(1, 161):
+        scanner.read_line()
+        scanner.send_line("OK")
+        if n in (2, 4, 7, 100, 160):
+            # The next record on the wire means this one's mark, if any, is printed.
+            if n < 160:
+                assert scanner.wait_for_bytes()
+            try:
+                while True:
+                    seen += app.child.read_nonblocking(200, timeout=0.2)
+            except Exception:
+                pass
+            assert seen.split(b"\r\n")[0].count(b"o") == n // 3, n
+    assert scanner.read_line() == b"END"
+    app.output()
