@@ -5,12 +5,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 
 #include "session/console.h"
 #include "session/exit_path.h"
@@ -29,7 +29,27 @@ int gTty = -1;
 bool gTtyOpened = false;
 termios gSaved{};
 volatile std::sig_atomic_t gRaw = 0;
-std::deque<int> gPending;  // decoded codes not handed out yet
+// Decoded codes not handed out yet. One read holds at most 64 bytes, each of at most two codes.
+class PendingCodes {
+ public:
+  bool empty() const { return count_ == 0; }
+  int front() const { return codes_[head_]; }
+  void pop_front() {
+    head_ = (head_ + 1) % codes_.size();
+    --count_;
+  }
+  void push_back(int code) {
+    if (count_ == codes_.size()) return;  // a flood of keys: later ones are dropped, never overrun
+    codes_[(head_ + count_) % codes_.size()] = code;
+    ++count_;
+  }
+
+ private:
+  std::array<int, 256> codes_{};
+  std::size_t head_ = 0;
+  std::size_t count_ = 0;
+};
+PendingCodes gPending;
 
 int Tty() {
   if (!gTtyOpened) {
