@@ -37,7 +37,9 @@ bool WriteText(std::FILE* file, const char* text, std::size_t length) {
   return std::ferror(file) == 0;
 }
 
-bool WriteText(std::FILE* file, const char* text) { return WriteText(file, text, std::strlen(text)); }
+bool WriteText(std::FILE* file, const char* text) {
+  return WriteText(file, text, std::strlen(text));
+}
 
 std::FILE* OpenTextFile(const char* name, const char* mode) {
   char binaryMode[8];

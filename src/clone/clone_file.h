@@ -1,5 +1,5 @@
-// The clone file's text format, the same on every platform: written lines end in CR LF; on reading every
-// CR is dropped and a 0x1A byte ends the file.
+// The clone file's text format, the same on every platform: written lines end in CR LF; on reading
+// every CR is dropped and a 0x1A byte ends the file.
 #pragma once
 
 #include <cstddef>
@@ -10,8 +10,8 @@ namespace talven {
 
 inline constexpr unsigned char kEndOfFileMark = 0x1A;
 
-// Reads one line up to and including its LF into buffer, at most capacity - 1 characters, NUL-terminated.
-// Returns the number of characters stored; 0 at the end of the text.
+// Reads one line up to and including its LF into buffer, at most capacity - 1 characters,
+// NUL-terminated. Returns the number of characters stored; 0 at the end of the text.
 std::size_t ReadTextLine(std::FILE* file, char* buffer, std::size_t capacity);
 
 // Writes text, storing each LF as CR LF. Returns false when the stream reports an error.
@@ -22,7 +22,8 @@ bool WriteText(std::FILE* file, const char* text);
 std::FILE* OpenTextFile(const char* name, const char* mode);
 
 // Counts the lines a text reader yields (4095 characters per read at most), in 16 bits as the
-// progress scale wants it: the count wraps from 65535 to 0. Returns false when the file cannot be opened.
+// progress scale wants it: the count wraps from 65535 to 0. Returns false when the file cannot be
+// opened.
 bool CountTextLines(const char* name, std::uint16_t& count);
 
 }  // namespace talven

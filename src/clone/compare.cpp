@@ -56,7 +56,7 @@ void ReportMismatch(MismatchLog& log, const char* fileLine, const char* received
 }  // namespace
 
 int RunCompare() {
-  std::printf("\nPress Scanner's \"SCAN\" key (The scanner is a clone MASTER unit) !!\n");
+  PrintScannerIsMasterPrompt();
   CalendarDate startDate;
   TimeOfDay startTime;
   ReadCalendarDate(startDate);
@@ -70,13 +70,10 @@ int RunCompare() {
   std::uint32_t received = 0;
   for (;;) {
     const ReceivedCommand command = ReceiveCommand(line);
-    if (command.Is("MDL")) {
-      SendCommand(model.cloneIdentity.data());
-      ReadTimeOfDay(gStopwatch.start);
-    }
+    AnswerModelRequest(command, model);
     if (command.Is("CLN")) {
       SendCommand("OK");
-      if (received % model.progressInterval == 1) std::printf("o");
+      PrintProgressMark(received, model.progressInterval);
       ++received;
       // Records past the end of the file are answered but have nothing to be compared with.
       if (ReadTextLine(gConfig.cloneFile, fileLine, kLineBufferSize) > 0) {

@@ -37,7 +37,8 @@ void PrintRejectedExchange(const char* reply, const char* sent) {
   std::printf("    Tx=[%s]\n", sent);
 }
 
-// Sends the command in the transmit buffer until the scanner answers "OK"; false after every send failed.
+// Sends the command in the transmit buffer until the scanner answers "OK"; false after every send
+// failed.
 bool DeliverRecord(char* reply) {
   for (int send = 0; send < kSendsPerRecord; ++send) {
     SendCommand(gTransmitLineBuffer);

@@ -14,14 +14,16 @@ int HexDigitValue(unsigned char c) {
   return -1;
 }
 
-bool IsGraphic(unsigned char c) { return c >= 0x21 && c <= 0x7E; }
+bool IsGraphic(unsigned char c) {
+  return c >= 0x21 && c <= 0x7E;
+}
 
 }  // namespace
 
 std::int32_t HexValue(const char* text) {
   std::uint32_t value = 0;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); HexDigitValue(*p) >= 0;
-       ++p) {
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+       HexDigitValue(*p) >= 0; ++p) {
     value = (value << 4) + static_cast<std::uint32_t>(HexDigitValue(*p));
   }
   return static_cast<std::int32_t>(value);

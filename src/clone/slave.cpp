@@ -26,7 +26,7 @@ void AcceptRecord(const char* record, SlaveTally& tally, std::uint32_t progressI
   SendCommand("OK");
   WriteText(gConfig.cloneFile, record);
   WriteText(gConfig.cloneFile, "\n", 1);
-  if (tally.accepted % progressInterval == 1) std::printf("o");
+  PrintProgressMark(tally.accepted, progressInterval);
   ++tally.accepted;
   // A record resent with the key of the one before is stored again but summed once.
   const std::int32_t key = RecordKey(record);
@@ -48,16 +48,13 @@ bool CloneFileWritten() {
 }  // namespace
 
 int RunSlave() {
-  std::printf("\nPress Scanner's \"SCAN\" key (The scanner is a clone MASTER unit) !!\n");
+  PrintScannerIsMasterPrompt();
   const ModelEntry& model = ChosenModel();
   SlaveTally tally;
   char* const line = gReceiveLineBuffer;
   for (;;) {
     const ReceivedCommand command = ReceiveCommand(line);
-    if (command.Is("MDL")) {
-      SendCommand(model.cloneIdentity.data());
-      ReadTimeOfDay(gStopwatch.start);
-    }
+    AnswerModelRequest(command, model);
     if (command.Is("CLN")) {
       if (RecordChecksumValid(command.argument) == 1) {
         AcceptRecord(command.argument, tally, model.progressInterval);

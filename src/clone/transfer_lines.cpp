@@ -1,5 +1,9 @@
 #include "clone/transfer_lines.h"
 
+#include <cstdio>
+
+#include "session/clock.h"
+
 namespace talven {
 
 char gReceiveLineBuffer[kLineBufferSize];
@@ -10,6 +14,21 @@ ReceivedCommand ReceiveCommand(char* line) {
   if (length < 4) line[4] = '\0';
   line[3] = '\0';
   return {line, line + 4};
+}
+
+void PrintScannerIsMasterPrompt() {
+  std::printf("\nPress Scanner's \"SCAN\" key (The scanner is a clone MASTER unit) !!\n");
+}
+
+bool AnswerModelRequest(const ReceivedCommand& command, const ModelEntry& model) {
+  if (!command.Is("MDL")) return false;
+  SendCommand(model.cloneIdentity.data());
+  ReadTimeOfDay(gStopwatch.start);
+  return true;
+}
+
+void PrintProgressMark(std::uint32_t recordsSoFar, std::uint32_t interval) {
+  if (recordsSoFar % interval == 1) std::printf("o");
 }
 
 }  // namespace talven

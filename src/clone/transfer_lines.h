@@ -1,9 +1,11 @@
 // The line buffers the transfers share, and the reading of a received line as command and argument.
 #pragma once
 
+#include <cstdint>
 #include <cstring>
 
 #include "serial/line_exchange.h"
+#include "session/catalogue.h"
 
 namespace talven {
 
@@ -20,5 +22,15 @@ struct ReceivedCommand {
 };
 
 ReceivedCommand ReceiveCommand(char* line);
+
+// The slave and compare transfers listen to a scanner that drives the exchange as clone master.
+void PrintScannerIsMasterPrompt();
+
+// Answers "MDL" with the model's clone identity and (re)starts the stopwatch; false for other
+// lines.
+bool AnswerModelRequest(const ReceivedCommand& command, const ModelEntry& model);
+
+// A mark while the count of records so far holds 1, N + 1, 2N + 1, ... for an interval of N.
+void PrintProgressMark(std::uint32_t recordsSoFar, std::uint32_t interval);
 
 }  // namespace talven
