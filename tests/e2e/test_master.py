@@ -139,3 +139,13 @@ def test_progress_marks_for_160_lines(run, scanner, tmp_path):
             assert seen.split(b"\r\n")[0].count(b"o") == n // 3, n
     assert scanner.read_line() == b"END"
     app.output()
+
+
+@pytest.mark.parametrize("lines,marks", [(79, 79), (80, 40), (159, 79), (160, 53)])
+def test_progress_scale_from_the_line_count(run, scanner, tmp_path, lines, marks):
+    records = [record(f"{k:04X},s") for k in range(lines)]
+    app = start_master(run, scanner, tmp_path, records, model="KM504R")
+    take_records(scanner, lines)
+    assert scanner.read_line() == b"END"
+    out = app.output()
+    assert out.split(b"\r\n")[0] == b"o" * marks
