@@ -1,16 +1,35 @@
 // talven: copies a radio scanner's clone data between the scanner and a PC over a serial port.
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
+#include "serial/port_list.h"
+#include "serial/wire_trace.h"
 #include "session/driver.h"
+#include "session/exit_path.h"
 #include "session/options.h"
+
+namespace {
+
+// Exit status for a command line that cannot be acted on; the session itself never uses it.
+constexpr int kUsageStatus = 2;
+
+}  // namespace
 
 int main(int argc, char** argv) {
   const talven::Options options = talven::ParseOptions(argc, argv);
   if (options.error != nullptr) {
-    std::fprintf(stderr, "talven: unknown option: %s\n", options.error);
-    talven::PrintUsage(stderr);
-    return 2;
+    // The error is either the word that was not understood or a message about an option.
+    const bool word = std::find(argv, argv + argc, options.error) != argv + argc;
+    if (word) {
+      talven::ReportError(options.error, "unknown option");
+    } else {
+      std::fprintf(stderr, "talven: %s\n", options.error);
+    }
+    std::fprintf(stderr, "Try 'talven --help'.\n");
+    return kUsageStatus;
   }
   if (options.help) {
     talven::PrintUsage(stdout);
@@ -19,6 +38,14 @@ int main(int argc, char** argv) {
   if (options.version) {
     std::printf("talven %s\n", talven::kVersionText);
     return 0;
+  }
+  if (options.listPorts) {
+    talven::PrintPortList(stdout, talven::ListSerialPorts());
+    return 0;
+  }
+  if (options.tracePath != nullptr && !talven::StartWireTrace(options.tracePath)) {
+    talven::ReportError(options.tracePath, std::strerror(errno));
+    return kUsageStatus;
   }
   // Setup sees the program name and the positional arguments only.
   std::vector<char*> positional{argv[0]};

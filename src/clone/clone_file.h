@@ -21,6 +21,12 @@ bool WriteText(std::FILE* file, const char* text);
 // Opens a clone file: "r" for reading, "w" for writing; binary underneath, translation is ours.
 std::FILE* OpenTextFile(const char* name, const char* mode);
 
+// As OpenTextFile, and while the file stays open no other talven session may empty it, nor read it
+// while this one writes it: a second session on the same file fails here with EBUSY instead of
+// destroying records the first has already answered "OK". "w" empties the file only once that
+// holds.
+std::FILE* OpenSessionFile(const char* name, const char* mode);
+
 // Counts the lines a text reader yields (4095 characters per read at most), in 16 bits as the
 // progress scale wants it: the count wraps from 65535 to 0. Returns false when the file cannot be
 // opened.

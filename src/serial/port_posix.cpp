@@ -1,14 +1,17 @@
 // Serial ports on POSIX: a tty file descriptor in raw mode, reads and writes driven by poll().
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <thread>
@@ -59,17 +62,48 @@ void RecordErrno(int code) {
   RecordPortError(code, std::strerror(code));
 }
 
-void RecordOpenError(int code) {
+// The usual cure on Linux is membership of the group that owns the device ("dialout" on most
+// distributions); a device only root may open needs more than that.
+void RecordAccessDenied(int code, const char* path) {
+  struct stat info {};
+  const group* owner = stat(path, &info) == 0 && info.st_gid != 0 ? getgrgid(info.st_gid) : nullptr;
+#ifdef __linux__
+  if (owner != nullptr) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "permission denied (add your user to the '%s' group: sudo usermod -aG %s "
+                  "$USER, then log out and in again)",
+                  owner->gr_name, owner->gr_name);
+    RecordPortError(code, text);
+    return;
+  }
+#else
+  (void)owner;
+#endif
+  RecordPortError(code, "permission denied");
+}
+
+void RecordOpenError(int code, const char* path) {
   switch (code) {
     case ENOENT:
       RecordPortError(code, "no such device");
+      break;
+    case ENXIO:
+    case ENODEV:
+    case EIO:
+      // A serial port slot with no hardware behind it opens this way.
+      RecordPortError(code, "no such device (nothing answers at this port)");
       break;
     case EBUSY:
     case EWOULDBLOCK:
       RecordPortError(code, "in use by another program");
       break;
     case EACCES:
-      RecordPortError(code, "permission denied");
+    case EPERM:
+      RecordAccessDenied(code, path);
+      break;
+    case ENOTTY:
+      RecordPortError(code, "not a serial device");
       break;
     default:
       RecordErrno(code);
@@ -251,7 +285,7 @@ DevicePathStyle NativeDevicePathStyle() {
 PortStatus BackendOpen(PortEntry& entry, const char* path, std::int32_t, std::int32_t) {
   const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
-    RecordOpenError(errno);
+    RecordOpenError(errno, path);
     return kPortCannotOpen;
   }
   // TIOCEXCL keeps out other openers (except root); the lock also covers root and is released by
@@ -259,7 +293,7 @@ PortStatus BackendOpen(PortEntry& entry, const char* path, std::int32_t, std::in
   termios tio{};
   if (ioctl(fd, TIOCEXCL) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0 || !SetNonBlocking(fd, false) ||
       tcgetattr(fd, &tio) != 0) {
-    RecordOpenError(errno);
+    RecordOpenError(errno, path);
     close(fd);
     return kPortCannotOpen;
   }

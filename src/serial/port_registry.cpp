@@ -8,6 +8,7 @@
 
 #include "serial/port.h"
 #include "serial/port_backend.h"
+#include "serial/wire_trace.h"
 
 namespace talven {
 namespace {
@@ -78,16 +79,24 @@ PortStatus CheckPort(PortNumber port) {
 }
 
 PortStatus OpenPort(PortNumber port, std::int32_t inQueueSize, std::int32_t outQueueSize) {
-  if (!InRange(port)) return kPortNotOpen;
+  if (!InRange(port)) {
+    detail::RecordPortError(0, "no such port number (the numbers run from 1 to 256)");
+    return kPortNotOpen;
+  }
   detail::PortEntry& entry = EntryOf(port);
-  if (entry.open != 0) return kPortCallFailed;
+  if (entry.open != 0) {
+    detail::RecordPortError(0, "already open in this program");
+    return kPortCallFailed;
+  }
 
   entry = detail::PortEntry{};
   const std::string path = DevicePath(port);
   if (detail::BackendOpen(entry, path.c_str(), inQueueSize, outQueueSize) != kPortOk) {
     entry = detail::PortEntry{};
+    TraceWireNote(("cannot open " + path + ": " + gLastErrorText).c_str());
     return kPortCannotOpen;
   }
+  TraceWireNote(("opened " + path).c_str());
   entry.open = 1;
   // A port that opened is usable even if the device rejects part of the defaults.
   ApplyLinkSettings(port, kDefaultLinkSettings);
@@ -114,8 +123,17 @@ PortStatus ApplyLinkSettings(PortNumber port, LinkSettingsWord word) {
   detail::PortEntry* entry = OpenEntry(port);
   if (!entry) return kPortNotOpen;
   const LinkSettings settings = DecodeLinkSettings(word);
-  if (settings.undefinedIndex) return kPortCallFailed;
-  return detail::BackendApply(*entry, settings);
+  if (settings.undefinedIndex) {
+    detail::RecordPortError(0, "the settings word holds a value no table defines");
+    return kPortCallFailed;
+  }
+  const PortStatus status = detail::BackendApply(*entry, settings);
+  if (settings.baudRate) {
+    const std::string note = std::to_string(*settings.baudRate) + " baud" +
+                             (status == kPortOk ? "" : std::string(", refused: ") + gLastErrorText);
+    TraceWireNote(note.c_str());
+  }
+  return status;
 }
 
 PortStatus SetReadTimeout(PortNumber port, std::int32_t milliseconds) {
@@ -141,13 +159,24 @@ std::int32_t OutQueueCount(PortNumber port) {
 std::int32_t ReadBytes(PortNumber port, void* buffer, std::int32_t count) {
   detail::PortEntry* entry = OpenEntry(port);
   if (!entry || buffer == nullptr || count <= 0) return 0;
-  return detail::BackendRead(*entry, buffer, count);
+  const std::int32_t got = detail::BackendRead(*entry, buffer, count);
+  if (got > 0) TraceWireBytes(WireDirection::kFromScanner, buffer, static_cast<std::size_t>(got));
+  return got;
 }
 
 std::int32_t WriteBytes(PortNumber port, const void* buffer, std::int32_t count) {
   detail::PortEntry* entry = OpenEntry(port);
   if (!entry || buffer == nullptr || count <= 0) return 0;
-  return detail::BackendWrite(*entry, buffer, count);
+  const std::int32_t written = detail::BackendWrite(*entry, buffer, count);
+  if (written > 0) {
+    TraceWireBytes(WireDirection::kToScanner, buffer, static_cast<std::size_t>(written));
+  }
+  if (written < count) {
+    TraceWireNote(("write cut short: " + std::to_string(written) + " of " + std::to_string(count) +
+                   " bytes went out")
+                      .c_str());
+  }
+  return written;
 }
 
 PortStatus PurgeReceive(PortNumber port) {

@@ -1,6 +1,7 @@
 #include "session/driver.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "clone/transfer.h"
 #include "serial/port.h"
@@ -17,11 +18,34 @@ namespace {
 inline constexpr std::int32_t kQueueSize = 4096;
 inline constexpr std::int32_t kReadTimeoutMs = 100;
 
-[[noreturn]] void LeaveForPortError() {
+// The line on standard error says which device failed and why; the console line stays as it is.
+[[noreturn]] void LeaveForPortError(bool settingsRefused) {
   std::printf("RS-232C ERROR\n");
   char device[1100];
-  FormatDevicePath(gConfig.port, device, sizeof device);
-  ReportError(device, LastPortErrorText());
+  if (gConfig.port >= kFirstPort && gConfig.port <= kLastPort) {
+    FormatDevicePath(gConfig.port, device, sizeof device);
+  } else {
+    std::snprintf(device, sizeof device, "port %d", gConfig.port);
+  }
+  if (settingsRefused) {
+    char reason[400];
+    const auto baud = DecodeLinkSettings(ChosenModel().linkSettingsWord).baudRate;
+    std::snprintf(reason, sizeof reason, "settings not accepted (%u baud): %s",
+                  static_cast<unsigned>(baud.value_or(0)), LastPortErrorText());
+    ReportError(device, reason);
+  } else {
+    // The two commonest mistakes have a next step to suggest.
+    const char* reason = LastPortErrorText();
+    const char* hint = "";
+    if (std::strncmp(reason, "no such", 7) == 0) {
+      hint = "; talven --list-ports lists the serial ports there are";
+    } else if (std::strcmp(reason, "in use by another program") == 0) {
+      hint = "; close that program and try again";
+    }
+    char text[400];
+    std::snprintf(text, sizeof text, "%s%s", reason, hint);
+    ReportError(device, text);
+  }
   Terminate(-1);
 }
 
@@ -48,9 +72,9 @@ int RunTransfer() {
   SetupSession(argc, argv);
 
   if (gConfig.portPath[0] != '\0') AssignDevicePath(gConfig.port, gConfig.portPath);
-  if (OpenPort(gConfig.port, kQueueSize, kQueueSize) != kPortOk) LeaveForPortError();
+  if (OpenPort(gConfig.port, kQueueSize, kQueueSize) != kPortOk) LeaveForPortError(false);
   if (ApplyLinkSettings(gConfig.port, ChosenModel().linkSettingsWord) != kPortOk) {
-    LeaveForPortError();
+    LeaveForPortError(true);
   }
   SetReadTimeout(gConfig.port, kReadTimeoutMs);
 

@@ -50,19 +50,22 @@ void PrintUsage(std::FILE* out) {
                "Usage: talven [OPTIONS] [MODEL [PORT [MODE [FILE [PAUSE]]]]]\n"
                "\n"
                "Copies a scanner's clone data between the scanner and a PC over a serial port.\n"
-               "Arguments are taken by position; whatever is missing is asked for on the console.\n"
-               "Six or more arguments are all ignored.\n"
+               "Arguments are taken by position, in the order above; whatever is missing is asked\n"
+               "for on the console. Six or more arguments are all ignored.\n"
                "\n"
                "  MODEL  product code or label of the scanner (see the table below)\n"
                "  PORT   serial port number n of COMn (1-256); on Linux and macOS n opens\n"
-               "         /dev/ttyS<n-1>, or give the device path itself, e.g. /dev/ttyUSB0\n"
-               "  MODE   MASTER  (PC -> scanner: send FILE to a scanner waiting as clone slave)\n"
-               "         SLAVE   (scanner -> PC: receive the scanner's data into FILE)\n"
-               "         COMPARE (check the scanner's data against FILE; some models only)\n"
-               "  FILE   the clone file\n"
+               "         /dev/ttyS<n-1>, or give the device path itself, e.g. /dev/ttyUSB0.\n"
+               "         talven --list-ports shows what to give here.\n"
+               "  MODE   MASTER   PC -> scanner: send FILE to a scanner waiting as clone slave\n"
+               "         SLAVE    scanner -> PC: the scanner, as clone master, sends its data\n"
+               "                  into FILE (emptied first)\n"
+               "         COMPARE  the scanner, as clone master, sends its data; talven checks it\n"
+               "                  against FILE and logs differences (models with compare: yes)\n"
+               "  FILE   the clone file: text, one record per line\n"
                "  PAUSE  1 (default): wait for a key before exiting; any other number: do not\n"
                "\n"
-               "Options:\n"
+               "Options (before the arguments):\n"
                "  -h, --help        show this help and exit\n"
                "  --version         show the version and exit\n"
                "  --list-ports      list this machine's serial ports and exit\n"
@@ -74,16 +77,30 @@ void PrintUsage(std::FILE* out) {
     std::fprintf(out, "  %c    %-11.*s %.*s  %-6u  %s\n", model.menuKey,
                  static_cast<int>(model.commandLineLabel.size()), model.commandLineLabel.data(),
                  static_cast<int>(model.productCode.size()), model.productCode.data(),
-                 DecodeLinkSettings(model.linkSettingsWord).baudRate.value_or(0), model.compareAllowed ? "yes" : "no");
+                 DecodeLinkSettings(model.linkSettingsWord).baudRate.value_or(0),
+                 model.compareAllowed ? "yes" : "no");
   }
   std::fprintf(out,
                "\n"
-               "Exit status: 0 when the session reached its report (also after a failed\n"
-               "transfer), 255 (-1) when a fault ended it early, 128+N after signal N.\n"
+               "Give the label or the code as MODEL; the key picks the model in the menu, which\n"
+               "shows model f as QR450PL.\n"
+               "\n"
+               "Messages: a short reason for every failure follows on standard error, e.g. which\n"
+               "device could not be opened and why. See also the talven(1) manual page.\n"
+               "\n"
+               "Exit status:\n"
+               "  0      the session reached its report (also after a failed transfer)\n"
+               "  255    a fault ended it early: the port could not be opened or set, a record\n"
+               "         was not taken after 10 sends, the mismatch log could not be created,\n"
+               "         or a question could not be answered (-1 on Windows)\n"
+               "  2      the options could not be understood, or the trace file not created\n"
+               "  128+N  ended by signal N (Ctrl+C: 130)\n"
                "\n"
                "Examples:\n"
-               "  talven KM504R 3 SLAVE scanner.txt 0     receive into scanner.txt from COM3\n"
-               "  talven QRX320A /dev/ttyUSB0 MASTER scanner.txt\n");
+               "  talven KM504R 3 SLAVE scanner.txt 0\n"
+               "      receive the scanner's data from COM3 into scanner.txt, no key wait\n"
+               "  talven --trace wire.log QRX320A /dev/ttyUSB0 MASTER scanner.txt\n"
+               "      send scanner.txt to the scanner on /dev/ttyUSB0, recording the wire\n");
 }
 
 }  // namespace talven

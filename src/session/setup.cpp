@@ -144,8 +144,10 @@ void OpenCloneFile(StandardInput& input) {
   const char* openMode = OpenModeFor(gConfig.mode);
   for (;;) {
     if (gConfig.fileName[0] != '\0') {
-      gConfig.cloneFile = OpenTextFile(gConfig.fileName, openMode);
+      gConfig.cloneFile = OpenSessionFile(gConfig.fileName, openMode);
       if (gConfig.cloneFile != nullptr) break;
+      // The prompt alone would not say whether the name, the folder or the permissions were wrong.
+      ReportError(gConfig.fileName, std::strerror(errno));
     }
     std::printf("Input clone file name : ");
     std::fflush(stdout);

@@ -1,0 +1,144 @@
+#include "serial/wire_trace.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+namespace talven {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+using SystemClock = std::chrono::system_clock;
+
+constexpr std::size_t kHexPerLine = 16;
+
+std::FILE* gTrace = nullptr;
+SteadyClock::time_point gTraceStart;
+
+std::tm LocalTime(std::time_t seconds) {
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &seconds);
+#else
+  localtime_r(&seconds, &local);
+#endif
+  return local;
+}
+
+WireStamp Now() {
+  const auto now = SystemClock::now();
+  const std::tm local = LocalTime(SystemClock::to_time_t(now));
+  WireStamp stamp;
+  stamp.hour = local.tm_hour;
+  stamp.minute = local.tm_min;
+  stamp.second = local.tm_sec;
+  stamp.millisecond = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  stamp.elapsedMicroseconds =
+      std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - gTraceStart)
+          .count();
+  return stamp;
+}
+
+std::string StampText(const WireStamp& stamp) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d %7lld.%06lld", stamp.hour, stamp.minute,
+                stamp.second, stamp.millisecond, stamp.elapsedMicroseconds / 1000000,
+                stamp.elapsedMicroseconds % 1000000);
+  return text;
+}
+
+void AppendShown(std::string& out, unsigned char byte) {
+  switch (byte) {
+    case '\r':
+      out += "<CR>";
+      return;
+    case '\n':
+      out += "<LF>";
+      return;
+    case '\0':
+      out += "<NUL>";
+      return;
+    default:
+      break;
+  }
+  if (byte >= 0x20 && byte <= 0x7E && byte != '<') {
+    out += static_cast<char>(byte);
+    return;
+  }
+  char code[8];
+  std::snprintf(code, sizeof code, "<%02X>", byte);
+  out += code;
+}
+
+void Write(const std::string& record) {
+  std::fputs(record.c_str(), gTrace);
+  std::fflush(gTrace);
+}
+
+}  // namespace
+
+std::string FormatWireRecord(const WireStamp& stamp, WireDirection direction,
+                             const unsigned char* bytes, std::size_t count) {
+  char heading[96];
+  std::snprintf(heading, sizeof heading, "%s  %-7s  %5zu  ", StampText(stamp).c_str(),
+                direction == WireDirection::kToScanner ? "PC->SCN" : "SCN->PC", count);
+  std::string out = heading;
+  // The hex lines start under the text.
+  const std::size_t textColumn = out.size();
+  for (std::size_t i = 0; i < count; ++i) AppendShown(out, bytes[i]);
+  out += '\n';
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i % kHexPerLine == 0) out.append(textColumn, ' ');
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02X", bytes[i]);
+    out += hex;
+    out += (i % kHexPerLine == kHexPerLine - 1 || i + 1 == count) ? '\n' : ' ';
+  }
+  return out;
+}
+
+std::string FormatWireNote(const WireStamp& stamp, const char* text) {
+  return StampText(stamp) + "  -- " + text + "\n";
+}
+
+bool StartWireTrace(const char* path) {
+  StopWireTrace();
+  std::FILE* file = std::fopen(path, "w");
+  if (file == nullptr) return false;
+  gTrace = file;
+  gTraceStart = SteadyClock::now();
+  const std::tm local = LocalTime(SystemClock::to_time_t(SystemClock::now()));
+  char started[64];
+  std::strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S", &local);
+  std::fprintf(gTrace,
+               "# talven wire trace, started %s\n"
+               "# local time, seconds since the start, direction, byte count, the bytes as text\n"
+               "# (printable ASCII as is, others and \"<\" as <CR>, <LF>, <NUL> or <hex>), then "
+               "in hex\n",
+               started);
+  std::fflush(gTrace);
+  return true;
+}
+
+void StopWireTrace() {
+  if (gTrace == nullptr) return;
+  std::fclose(gTrace);
+  gTrace = nullptr;
+}
+
+bool WireTraceRunning() {
+  return gTrace != nullptr;
+}
+
+void TraceWireBytes(WireDirection direction, const void* bytes, std::size_t count) {
+  if (gTrace == nullptr || count == 0) return;
+  Write(FormatWireRecord(Now(), direction, static_cast<const unsigned char*>(bytes), count));
+}
+
+void TraceWireNote(const char* text) {
+  if (gTrace == nullptr) return;
+  Write(FormatWireNote(Now(), text));
+}
+
+}  // namespace talven

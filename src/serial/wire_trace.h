@@ -1,0 +1,39 @@
+// "--trace FILE": a record of every byte on the wire in both directions, with times, for diagnosing
+// a clone that fails. The port registry hands over every read and write that moved bytes; each
+// record is flushed as it is written, so the file is complete however the process ends.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace talven {
+
+enum class WireDirection { kToScanner, kFromScanner };
+
+// Starts a trace into the file at path, emptied first. False, with errno as the open left it, when
+// the file cannot be created. A trace already running is stopped first.
+bool StartWireTrace(const char* path);
+void StopWireTrace();
+bool WireTraceRunning();
+
+// Both do nothing while no trace runs.
+void TraceWireBytes(WireDirection direction, const void* bytes, std::size_t count);
+void TraceWireNote(const char* text);  // an event that is not a byte, such as the port opening
+
+// When a record was taken: the local time of day, and the time since the trace began.
+struct WireStamp {
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int millisecond = 0;
+  long long elapsedMicroseconds = 0;
+};
+
+// One record: a line with the stamp, the direction, the count and the bytes as text (printable
+// ASCII as is, everything else and "<" in angle brackets: <CR>, <LF>, <1A>), then the bytes in hex,
+// 16 to a line, under the text.
+std::string FormatWireRecord(const WireStamp& stamp, WireDirection direction,
+                             const unsigned char* bytes, std::size_t count);
+std::string FormatWireNote(const WireStamp& stamp, const char* text);
+
+}  // namespace talven
