@@ -57,24 +57,16 @@ unsigned char NextReceivedByte() {
   if (buffer.readPosition < buffer.fillCount) return buffer.bytes[buffer.readPosition++];
   buffer.readPosition = 0;
   buffer.fillCount = 0;
+  // A refill takes everything waiting in one read; while nothing is, the wait blocks in the OS.
   for (;;) {
-    std::int32_t waiting = InQueueCount(gConfig.port);
-    if (waiting <= 0) {
-      CheckPortHealth();
-      if (WaitForInput(gConfig.port, kWaitSliceMs) == PortWait::kFailed) LeaveForFailedPort();
-      continue;
+    const std::int32_t count = ReadWaitingBytes(gConfig.port, buffer.bytes, sizeof buffer.bytes);
+    if (count > 0) {
+      buffer.fillCount = static_cast<std::uint16_t>(count);
+      buffer.readPosition = 1;
+      return buffer.bytes[0];
     }
-    if (waiting > static_cast<std::int32_t>(sizeof buffer.bytes)) {
-      waiting = static_cast<std::int32_t>(sizeof buffer.bytes);
-    }
-    const std::int32_t count = ReadBytes(gConfig.port, buffer.bytes, waiting);
-    if (count <= 0) {
-      CheckPortHealth();
-      continue;
-    }
-    buffer.fillCount = static_cast<std::uint16_t>(count);
-    buffer.readPosition = 1;
-    return buffer.bytes[0];
+    CheckPortHealth();
+    if (WaitForInput(gConfig.port, kWaitSliceMs) == PortWait::kFailed) LeaveForFailedPort();
   }
 }
 

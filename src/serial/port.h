@@ -32,6 +32,9 @@ std::int32_t InQueueCount(PortNumber port);
 std::int32_t OutQueueCount(PortNumber port);
 std::int32_t ReadBytes(PortNumber port, void* buffer, std::int32_t count);
 std::int32_t WriteBytes(PortNumber port, const void* buffer, std::int32_t count);
+// Reads what has already arrived, up to capacity, without waiting: one system call where the
+// system allows it. 0 when nothing is waiting (or the port is bad or closed).
+std::int32_t ReadWaitingBytes(PortNumber port, void* buffer, std::int32_t capacity);
 PortStatus PurgeReceive(PortNumber port);
 PortStatus PurgeTransmit(PortNumber port);
 PortStatus SetBaudRate(PortNumber port, std::uint32_t bitsPerSecond);

@@ -24,6 +24,16 @@ struct LineState {
   bool dsrOutputFlow = false;
 };
 
+// Bytes read from the device ahead of the caller. Small reads (a reply taken byte by byte) then
+// cost one system call per burst instead of one per byte; to the callers they are still in the
+// port's input queue.
+struct ReadAhead {
+  unsigned char bytes[4096];
+  std::uint16_t position = 0;
+  std::uint16_t length = 0;
+  std::int32_t Waiting() const { return length - position; }
+};
+
 struct PortEntry {
   std::int32_t open = 0;
   bool failed = false;
@@ -31,6 +41,7 @@ struct PortEntry {
   HANDLE handle = INVALID_HANDLE_VALUE;
 #else
   int fd = -1;
+  ReadAhead ahead;
   LineState line;
   std::int32_t readTimeoutMs = 0;
   std::int32_t writeTimeoutMs = 0;
@@ -54,6 +65,7 @@ PortStatus BackendSetWriteTimeout(PortEntry& entry, std::int32_t milliseconds);
 std::int32_t BackendInQueueCount(PortEntry& entry);
 std::int32_t BackendOutQueueCount(PortEntry& entry);
 std::int32_t BackendRead(PortEntry& entry, void* buffer, std::int32_t count);
+std::int32_t BackendReadWaiting(PortEntry& entry, void* buffer, std::int32_t capacity);
 std::int32_t BackendWrite(PortEntry& entry, const void* buffer, std::int32_t count);
 void BackendPurge(PortEntry& entry, bool receive);
 PortStatus BackendSetBaudRate(PortEntry& entry, std::uint32_t bitsPerSecond);

@@ -166,12 +166,6 @@ bool WriteTermios(int fd, const termios& tio) {
   return false;
 }
 
-bool SetNonBlocking(int fd, bool on) {
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags < 0) return false;
-  return fcntl(fd, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK)) == 0;
-}
-
 // For toggle RTS: the line must stay up until the last byte has left, but no longer than the
 // write may take.
 void DrainUntil(int fd, Clock::time_point deadline) {
@@ -270,7 +264,9 @@ bool ApplyToTermios(const LinkSettings& settings, termios& tio, LineState& line)
   t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   t.c_cflag |= CLOCAL | CREAD;
-  t.c_cc[VMIN] = 0;
+  // The descriptor stays non-blocking and poll() does the waiting; VMIN 1 makes an empty read
+  // answer EAGAIN, so that a read of 0 bytes always means a hang-up.
+  t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
 
   tio = t;
@@ -291,8 +287,9 @@ PortStatus BackendOpen(PortEntry& entry, const char* path, std::int32_t, std::in
   // TIOCEXCL keeps out other openers (except root); the lock also covers root and is released by
   // the kernel if this process dies.
   termios tio{};
-  if (ioctl(fd, TIOCEXCL) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0 || !SetNonBlocking(fd, false) ||
-      tcgetattr(fd, &tio) != 0) {
+  // The descriptor stays non-blocking: every wait is a poll() with the port's time-outs, and a
+  // stalled line can never hold a read or write past its deadline.
+  if (ioctl(fd, TIOCEXCL) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0 || tcgetattr(fd, &tio) != 0) {
     RecordOpenError(errno, path);
     close(fd);
     return kPortCannotOpen;
@@ -346,6 +343,7 @@ std::int32_t BackendInQueueCount(PortEntry& entry) {
     MarkFailed(entry, errno);
     return 0;
   }
+  waiting += entry.ahead.Waiting();
   if (waiting == 0) {
     // Nothing waiting may also mean nobody is there any more.
     pollfd p{entry.fd, POLLIN, 0};
@@ -365,12 +363,65 @@ std::int32_t BackendOutQueueCount(PortEntry& entry) {
   return queued;
 }
 
+std::int32_t TakeReadAhead(ReadAhead& ahead, unsigned char* out, std::int32_t room) {
+  const std::int32_t count = std::min(room, ahead.Waiting());
+  std::memcpy(out, ahead.bytes + ahead.position, static_cast<std::size_t>(count));
+  ahead.position = static_cast<std::uint16_t>(ahead.position + count);
+  if (ahead.position == ahead.length) ahead.position = ahead.length = 0;
+  return count;
+}
+
+// One read without waiting. Answers false when the read failed for good (the port is marked failed
+// or the error recorded); true otherwise, also when nothing was there.
+bool ReadOnce(PortEntry& entry, unsigned char* out, std::int32_t room, std::int32_t& got) {
+  ReadAhead& ahead = entry.ahead;
+  if (ahead.Waiting() > 0) {
+    got += TakeReadAhead(ahead, out, room);
+    return true;
+  }
+  const bool intoAhead = room < static_cast<std::int32_t>(sizeof ahead.bytes);
+  const ssize_t n = intoAhead ? read(entry.fd, ahead.bytes, sizeof ahead.bytes)
+                              : read(entry.fd, out, static_cast<std::size_t>(room));
+  if (n > 0) {
+    if (intoAhead) {
+      ahead.length = static_cast<std::uint16_t>(n);
+      got += TakeReadAhead(ahead, out, room);
+    } else {
+      got += static_cast<std::int32_t>(n);
+    }
+    return true;
+  }
+  if (n == 0) {
+    MarkFailed(entry, EIO);  // a hung-up tty reads as end of file
+    return false;
+  }
+  if (errno == EAGAIN) return true;
+  if (errno == EINTR) return false;  // the caller looks at its signals
+  if (DeviceGone(errno)) {
+    MarkFailed(entry, errno);
+  } else {
+    RecordErrno(errno);
+  }
+  return false;
+}
+
+std::int32_t BackendReadWaiting(PortEntry& entry, void* buffer, std::int32_t capacity) {
+  std::int32_t got = 0;
+  ReadOnce(entry, static_cast<unsigned char*>(buffer), capacity, got);
+  return got;
+}
+
 std::int32_t BackendRead(PortEntry& entry, void* buffer, std::int32_t count) {
   auto* out = static_cast<unsigned char*>(buffer);
   const auto total = After(entry.readTimeoutMs);
   auto deadline = total;  // moves forward with each arrival, never past the total
   std::int32_t got = 0;
-  while (got < count) {
+  for (;;) {
+    const std::int32_t before = got;
+    if (!ReadOnce(entry, out + got, count - got, got)) return got;
+    if (got == count) return got;
+    if (got > before) deadline = std::min(total, After(entry.readTimeoutMs));
+    // Bytes already waiting come without a wait; only an empty queue costs a poll().
     pollfd p{entry.fd, POLLIN, 0};
     const int ready = poll(&p, 1, RemainingMs(deadline));
     if (ready < 0) {
@@ -382,36 +433,13 @@ std::int32_t BackendRead(PortEntry& entry, void* buffer, std::int32_t count) {
       MarkFailed(entry, EIO);
       return got;
     }
-    const ssize_t n = read(entry.fd, out + got, static_cast<std::size_t>(count - got));
-    if (n > 0) {
-      got += static_cast<std::int32_t>(n);
-      deadline = std::min(total, After(entry.readTimeoutMs));
-    } else if (n == 0) {
-      MarkFailed(entry, EIO);  // readable yet empty: the other end hung up
-      return got;
-    } else if (errno == EINTR) {
-      return got;  // the caller looks at its signals
-    } else if (errno != EAGAIN) {
-      if (DeviceGone(errno)) {
-        MarkFailed(entry, errno);
-      } else {
-        RecordErrno(errno);
-      }
-      return got;
-    }
   }
-  return got;
 }
 
 std::int32_t BackendWrite(PortEntry& entry, const void* buffer, std::int32_t count) {
   const auto* in = static_cast<const unsigned char*>(buffer);
   const auto deadline = After(entry.writeTimeoutMs);
   const bool toggleRts = entry.line.rts == RtsControl::kToggle;
-  // Non-blocking for the duration, so a stalled line cannot hold a write past its deadline.
-  if (!SetNonBlocking(entry.fd, true)) {
-    RecordErrno(errno);
-    return 0;
-  }
   if (toggleRts) SetModemLine(entry.fd, TIOCM_RTS, true);
 
   std::int32_t written = 0;
@@ -445,11 +473,11 @@ std::int32_t BackendWrite(PortEntry& entry, const void* buffer, std::int32_t cou
     DrainUntil(entry.fd, deadline);
     SetModemLine(entry.fd, TIOCM_RTS, false);
   }
-  SetNonBlocking(entry.fd, false);
   return written;
 }
 
 void BackendPurge(PortEntry& entry, bool receive) {
+  if (receive) entry.ahead.position = entry.ahead.length = 0;
   tcflush(entry.fd, receive ? TCIFLUSH : TCOFLUSH);
 }
 
@@ -477,6 +505,7 @@ PortStatus BackendSetFlowLimits(PortEntry& entry, std::uint16_t xoffLimit, std::
 }
 
 PortWait BackendWaitForInput(PortEntry& entry, std::int32_t timeoutMs) {
+  if (entry.ahead.Waiting() > 0) return PortWait::kReady;
   pollfd p{entry.fd, POLLIN, 0};
   const int ready = poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs);
   if (ready < 0) {

@@ -164,6 +164,14 @@ std::int32_t ReadBytes(PortNumber port, void* buffer, std::int32_t count) {
   return got;
 }
 
+std::int32_t ReadWaitingBytes(PortNumber port, void* buffer, std::int32_t capacity) {
+  detail::PortEntry* entry = OpenEntry(port);
+  if (!entry || buffer == nullptr || capacity <= 0) return 0;
+  const std::int32_t got = detail::BackendReadWaiting(*entry, buffer, capacity);
+  if (got > 0) TraceWireBytes(WireDirection::kFromScanner, buffer, static_cast<std::size_t>(got));
+  return got;
+}
+
 std::int32_t WriteBytes(PortNumber port, const void* buffer, std::int32_t count) {
   detail::PortEntry* entry = OpenEntry(port);
   if (!entry || buffer == nullptr || count <= 0) return 0;

@@ -176,6 +176,12 @@ std::int32_t BackendRead(PortEntry& entry, void* buffer, std::int32_t count) {
   return static_cast<std::int32_t>(got);
 }
 
+std::int32_t BackendReadWaiting(PortEntry& entry, void* buffer, std::int32_t capacity) {
+  const std::int32_t waiting = BackendInQueueCount(entry);
+  if (waiting <= 0) return 0;
+  return BackendRead(entry, buffer, waiting < capacity ? waiting : capacity);
+}
+
 std::int32_t BackendWrite(PortEntry& entry, const void* buffer, std::int32_t count) {
   DWORD written = 0;
   if (!WriteFile(entry.handle, buffer, Unsigned(count), &written, nullptr)) RecordLastError();

@@ -101,6 +101,18 @@ TEST_F(LineExchangeTest, ReplyEndsAtCr) {
   EXPECT_STREQ(line_, "OK");
 }
 
+TEST_F(LineExchangeTest, RepliesInOneBurstStayApart) {
+  pty_.Send("OK\rNG\rMDL\r");
+  EXPECT_EQ(ReceiveReply(line_), 0);
+  EXPECT_STREQ(line_, "OK");
+  // What came behind the first reply is still waiting on the port, in order.
+  EXPECT_EQ(InQueueCount(kPort), 7);
+  EXPECT_EQ(ReceiveReply(line_), 0);
+  EXPECT_STREQ(line_, "NG");
+  EXPECT_EQ(Line(), "MDL");
+  EXPECT_EQ(InQueueCount(kPort), 0);
+}
+
 TEST_F(LineExchangeTest, ReplyGivesUpAfterTenEmptyAttempts) {
   const auto start = Clock::now();
   EXPECT_EQ(ReceiveReply(line_), -1);
