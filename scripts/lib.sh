@@ -23,3 +23,5 @@ ensure_packages() {
 NATIVE_PACKAGES=(cmake g++ make libgtest-dev python3-pytest python3-pexpect)
 # Packages of the Windows cross build and of running its tests.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine googletest)
+# Packages of the fuzz targets (clang with libFuzzer and the sanitizer runtimes).
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)

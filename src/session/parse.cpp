@@ -46,9 +46,13 @@ NumberAnswer ReadNumberAnswer(CharSource& input, std::int32_t& value) {
     c = input.Get();
   }
   bool any = false;
+  bool significant = false;
   for (; c >= '0' && c <= '9'; c = input.Get()) {
     any = true;
-    // Further digits only push the value past the limit, where it saturates anyway.
+    // Leading zeros would take the room of the digits that count ("%d" reads 0000000000000000005
+    // as 5). Further digits only push the value past the limit, where it saturates anyway.
+    if (c == '0' && !significant) continue;
+    significant = true;
     if (length < sizeof digits) digits[length++] = static_cast<char>(c);
   }
   if (!any) {

@@ -20,6 +20,9 @@ void InstallSignalHandlers() {
   // No SA_RESTART: a blocked read or poll returns EINTR so the main thread can leave cleanly.
   action.sa_flags = 0;
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  // Output nobody reads any more (a pager that quit) must not kill the process with the clone file
+  // and the mismatch log unwritten: the write fails instead and the transfer goes on.
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
 int TakenSignal() { return gTakenSignal; }

@@ -49,6 +49,15 @@ TEST(NumberAnswer, NumbersAndRejects) {
   EXPECT_EQ(ReadNumberAnswer(input, value), NumberAnswer::kEndOfInput);
 }
 
+TEST(NumberAnswer, LeadingZerosDoNotCrowdOutTheDigits) {
+  StringSource input("0000000000000000005 -00000000000000000012\n");
+  std::int32_t value = 0;
+  EXPECT_EQ(ReadNumberAnswer(input, value), NumberAnswer::kNumber);
+  EXPECT_EQ(value, 5);
+  EXPECT_EQ(ReadNumberAnswer(input, value), NumberAnswer::kNumber);
+  EXPECT_EQ(value, -12);
+}
+
 TEST(NumberAnswer, SignWithoutDigitsIsNotANumber) {
   StringSource input("-\n3\n");
   std::int32_t value = 0;
