@@ -41,7 +41,7 @@ struct PortEntry {
   HANDLE handle = INVALID_HANDLE_VALUE;
 #else
   int fd = -1;
-  ReadAhead ahead;
+  ReadAhead* ahead = nullptr;  // from a small pool, so that the table of 257 ports stays small
   LineState line;
   std::int32_t readTimeoutMs = 0;
   std::int32_t writeTimeoutMs = 0;

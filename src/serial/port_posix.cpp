@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -274,6 +275,34 @@ bool ApplyToTermios(const LinkSettings& settings, termios& tio, LineState& line)
   return true;
 }
 
+namespace {
+
+// Read-ahead buffers for the ports that are open. A port opened when all are taken reads without.
+std::array<ReadAhead, 8> gReadAheadPool;
+std::array<bool, 8> gReadAheadInUse{};
+
+ReadAhead* TakeReadAheadSlot() {
+  for (std::size_t i = 0; i < gReadAheadPool.size(); ++i) {
+    if (!gReadAheadInUse[i]) {
+      gReadAheadInUse[i] = true;
+      gReadAheadPool[i].position = gReadAheadPool[i].length = 0;
+      return &gReadAheadPool[i];
+    }
+  }
+  return nullptr;
+}
+
+void ReleaseReadAheadSlot(const ReadAhead* ahead) {
+  if (ahead != nullptr)
+    gReadAheadInUse[static_cast<std::size_t>(ahead - gReadAheadPool.data())] = false;
+}
+
+std::int32_t AheadWaiting(const PortEntry& entry) {
+  return entry.ahead != nullptr ? entry.ahead->Waiting() : 0;
+}
+
+}  // namespace
+
 DevicePathStyle NativeDevicePathStyle() {
   return DevicePathStyle::kPosix;
 }
@@ -296,6 +325,7 @@ PortStatus BackendOpen(PortEntry& entry, const char* path, std::int32_t, std::in
   }
   AskForLowLatency(fd);
   entry.fd = fd;
+  entry.ahead = TakeReadAheadSlot();
   entry.line.ctsOutputFlow = (tio.c_cflag & kHardwareFlow) != 0;
   return kPortOk;
 }
@@ -308,6 +338,8 @@ bool BackendClose(PortEntry& entry) {
     RecordErrno(errno);
     return false;
   }
+  ReleaseReadAheadSlot(entry.ahead);
+  entry.ahead = nullptr;
   return true;
 }
 
@@ -343,7 +375,7 @@ std::int32_t BackendInQueueCount(PortEntry& entry) {
     MarkFailed(entry, errno);
     return 0;
   }
-  waiting += entry.ahead.Waiting();
+  waiting += AheadWaiting(entry);
   if (waiting == 0) {
     // Nothing waiting may also mean nobody is there any more.
     pollfd p{entry.fd, POLLIN, 0};
@@ -363,6 +395,8 @@ std::int32_t BackendOutQueueCount(PortEntry& entry) {
   return queued;
 }
 
+namespace {
+
 std::int32_t TakeReadAhead(ReadAhead& ahead, unsigned char* out, std::int32_t room) {
   const std::int32_t count = std::min(room, ahead.Waiting());
   std::memcpy(out, ahead.bytes + ahead.position, static_cast<std::size_t>(count));
@@ -374,18 +408,18 @@ std::int32_t TakeReadAhead(ReadAhead& ahead, unsigned char* out, std::int32_t ro
 // One read without waiting. Answers false when the read failed for good (the port is marked failed
 // or the error recorded); true otherwise, also when nothing was there.
 bool ReadOnce(PortEntry& entry, unsigned char* out, std::int32_t room, std::int32_t& got) {
-  ReadAhead& ahead = entry.ahead;
-  if (ahead.Waiting() > 0) {
-    got += TakeReadAhead(ahead, out, room);
+  ReadAhead* ahead = entry.ahead;
+  if (ahead != nullptr && ahead->Waiting() > 0) {
+    got += TakeReadAhead(*ahead, out, room);
     return true;
   }
-  const bool intoAhead = room < static_cast<std::int32_t>(sizeof ahead.bytes);
-  const ssize_t n = intoAhead ? read(entry.fd, ahead.bytes, sizeof ahead.bytes)
+  const bool intoAhead = ahead != nullptr && room < static_cast<std::int32_t>(sizeof ahead->bytes);
+  const ssize_t n = intoAhead ? read(entry.fd, ahead->bytes, sizeof ahead->bytes)
                               : read(entry.fd, out, static_cast<std::size_t>(room));
   if (n > 0) {
     if (intoAhead) {
-      ahead.length = static_cast<std::uint16_t>(n);
-      got += TakeReadAhead(ahead, out, room);
+      ahead->length = static_cast<std::uint16_t>(n);
+      got += TakeReadAhead(*ahead, out, room);
     } else {
       got += static_cast<std::int32_t>(n);
     }
@@ -404,6 +438,8 @@ bool ReadOnce(PortEntry& entry, unsigned char* out, std::int32_t room, std::int3
   }
   return false;
 }
+
+}  // namespace
 
 std::int32_t BackendReadWaiting(PortEntry& entry, void* buffer, std::int32_t capacity) {
   std::int32_t got = 0;
@@ -477,7 +513,7 @@ std::int32_t BackendWrite(PortEntry& entry, const void* buffer, std::int32_t cou
 }
 
 void BackendPurge(PortEntry& entry, bool receive) {
-  if (receive) entry.ahead.position = entry.ahead.length = 0;
+  if (receive && entry.ahead != nullptr) entry.ahead->position = entry.ahead->length = 0;
   tcflush(entry.fd, receive ? TCIFLUSH : TCOFLUSH);
 }
 
@@ -505,7 +541,7 @@ PortStatus BackendSetFlowLimits(PortEntry& entry, std::uint16_t xoffLimit, std::
 }
 
 PortWait BackendWaitForInput(PortEntry& entry, std::int32_t timeoutMs) {
-  if (entry.ahead.Waiting() > 0) return PortWait::kReady;
+  if (AheadWaiting(entry) > 0) return PortWait::kReady;
   pollfd p{entry.fd, POLLIN, 0};
   const int ready = poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs);
   if (ready < 0) {
