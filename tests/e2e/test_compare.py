@@ -4,10 +4,8 @@ import re
 import shutil
 import time
 
-from conftest import SLAVE_PROMPT, record
+from conftest import COMPLETE, ERROR_LINE, SLAVE_PROMPT, record
 
-COMPLETE = re.compile(rb"\r\n\r\n\(\^_\^\)/  complete\r\n  total time [^\r]*\r\n$")
-ERROR_LINE = b"\r\n\r\n(x_x);  error\r\n"
 LOG_NAME = re.compile(r"^\d{4}_\d\d_\d\d__\d\d_\d\d_\d\d\.log$")
 
 

@@ -12,15 +12,10 @@ import tempfile
 
 import pytest
 
-from conftest import BANNER, BINARY, REPO, SLAVE_PROMPT, TALVEN_EXE, WAIT, record
+from conftest import BANNER, BINARY, COMPLETE, REPO, SLAVE_PROMPT, TALVEN_EXE, WAIT, record, summary
 
 PLAIN_BANNER = BANNER.replace(b"\r\n", b"\n")
 LIST_HINT = b"; talven --list-ports lists the serial ports there are"
-
-
-def summary(name, code, port, line_end=b"\r\n"):
-    return (f"  File Name  = {name}\n  Model Name = {code}\n  Com Port   = {port}\n"
-            .encode().replace(b"\n", line_end))
 
 
 def talven(*args, cwd, env=None, merged=False, **kwargs):
@@ -233,10 +228,6 @@ def test_unusable_command_line_starts_nothing(tmp_path, args, message):
 STAMP = r"\d\d:\d\d:\d\d\.\d{3} +(\d+\.\d{6})  "
 BYTES_LINE = re.compile(STAMP + r"(PC->SCN|SCN->PC) +(\d+)  (.*)")
 NOTE_LINE = re.compile(STAMP + r"(--) (.*)")
-COMPLETE = re.compile(rb"\r\n\r\n\(\^_\^\)/  complete\r\n"
-                      rb"  total time \d+:[ \d]\d:[ \d]\d\.\d\d \( \d+\.\d\d sec \)\r\n")
-
-
 def read_trace(path):
     """The records of a trace: (seconds since start, direction, count, text, bytes from the hex)."""
     records = []

@@ -20,11 +20,10 @@ import time
 import pexpect
 import pytest
 
-from conftest import BINARY, MASTER_PROMPT, SLAVE_PROMPT, WAIT, Scanner, Talven, record
+from conftest import (
+    BINARY, COMPLETE, ERROR_LINE, MASTER_PROMPT, SLAVE_PROMPT, Scanner, Talven, WAIT, record)
 
 PORT_ERROR = b"RS-232C ERROR\r\n"
-ERROR_LINE = b"\r\n\r\n(x_x);  error\r\n"
-COMPLETE = re.compile(rb"\r\n\r\n\(\^_\^\)/  complete\r\n  total time [^\r]*\r\n$")
 FILE_PROMPT = b"Input clone file name : "
 # CPU seconds a waiting program may use over a second of waiting: polling, never spinning.
 IDLE_CPU = 0.15

@@ -1,13 +1,8 @@
 """Master mode: a clone file is sent to a scanner waiting as clone slave."""
-import re
 
 import pytest
 
-from conftest import MASTER_PROMPT, record
-
-COMPLETE = re.compile(rb"\r\n\r\n\(\^_\^\)/  complete\r\n  total time [^\r]*\r\n$")
-ERROR_LINE = b"\r\n\r\n(x_x);  error\r\n"
-
+from conftest import COMPLETE, ERROR_LINE, MASTER_PROMPT, record
 
 def write_clone(path, records, line_end=b"\r\n"):
     path.write_bytes(b"".join(r.encode("latin-1") + line_end for r in records))

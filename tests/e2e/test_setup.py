@@ -1,31 +1,11 @@
 """Start-up: arguments, prompts, menus, the clone file, the summary and the way out."""
-import os
 import signal
 import subprocess
 
 import pytest
 
-from conftest import BANNER, BINARY, MISSING_PORT, WAIT
-
-MODEL_MENU = (
-    b"Select Scanner Model\r\n"
-    b"  1 : QR140A     (KM504R)     2 : VT210     (KM503R)\r\n"
-    b"  3 : QR150M     (KM493R)     4 : QR770A    (KM500R)\r\n"
-    b"  5 : QRX320A    (KM506R)     6 : QK410A    (KM508R)\r\n"
-    b"  7 : QRX620A    (KM513R)     8 : QM-40     (KM514R)\r\n"
-    b"  9 : EQRX320A   (KM506E)     a : EQRX620A  (KM513E)\r\n"
-    b"  b : EQR5200PLS (KM525R)     c : EVT210    (KM524R)\r\n"
-    b"  d : EQR860PLS  (KM521R)     e : EQR880PLS (KM534R)\r\n"
-    b"  f : QR450PL    (KM536R)     g : QRX320PL  (KM537R)\r\n"
-    b"  h : QRX620PL   (KM538R)     i : QM-40P    (KM539R)\r\n")
-MODE_MENU = b"Select TALVEN Mode\r\n  1 : Master ( PC ->SCN )\r\n  2 : Slave  ( SCN->PC  )\r\n"
-COMPARE_LINE = b"  3 : Compare \r\n"
-
-
-def summary(name, code, port):
-    return (f"  File Name  = {name}\r\n  Model Name = {code}\r\n"
-            f"  Com Port   = {port}\r\n").encode()
-
+from conftest import (
+    BANNER, BINARY, COMPARE_LINE, MISSING_PORT, MODEL_MENU, MODE_MENU, WAIT, summary)
 
 def test_no_arguments_asks_for_everything(run, tmp_path):
     (tmp_path / "data.txt").write_text("0~00FD\n")

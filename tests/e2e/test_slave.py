@@ -1,16 +1,10 @@
 """Slave mode: a scanner acting as clone master sends its data into a clone file."""
-import re
 import signal
 import termios
 
 import pytest
 
-from conftest import SLAVE_PROMPT, record
-
-COMPLETE = re.compile(rb"\r\n\r\n\(\^_\^\)/  complete\r\n"
-                      rb"  total time \d+:[ \d]\d:[ \d]\d\.\d\d \( \d+\.\d\d sec \)\r\n$")
-ERROR_LINE = b"\r\n\r\n(x_x);  error\r\n"
-
+from conftest import COMPLETE, ERROR_LINE, SLAVE_PROMPT, record
 
 def start_slave(run, scanner, model="KM504R", name="out.txt"):
     app = run(model, scanner.path, "SLAVE", name, "0")

@@ -9,31 +9,13 @@ import termios
 
 import pytest
 
-from conftest import BANNER, MASTER_PROMPT, MISSING_PORT, SLAVE_PROMPT, record
+from conftest import (
+    BANNER, COMPLETE, ERROR_LINE, MASTER_PROMPT, MISSING_PORT, MODEL_MENU, MODE_MENU,
+    SLAVE_PROMPT, record, summary)
 
-COMPLETE = re.compile(rb"\r\n\r\n\(\^_\^\)/  complete\r\n"
-                      rb"  total time \d+:[ \d]\d:[ \d]\d\.\d\d \( \d+\.\d\d sec \)\r\n$")
-ERROR_LINE = b"\r\n\r\n(x_x);  error\r\n"
-MODEL_MENU = (
-    b"Select Scanner Model\r\n"
-    b"  1 : QR140A     (KM504R)     2 : VT210     (KM503R)\r\n"
-    b"  3 : QR150M     (KM493R)     4 : QR770A    (KM500R)\r\n"
-    b"  5 : QRX320A    (KM506R)     6 : QK410A    (KM508R)\r\n"
-    b"  7 : QRX620A    (KM513R)     8 : QM-40     (KM514R)\r\n"
-    b"  9 : EQRX320A   (KM506E)     a : EQRX620A  (KM513E)\r\n"
-    b"  b : EQR5200PLS (KM525R)     c : EVT210    (KM524R)\r\n"
-    b"  d : EQR860PLS  (KM521R)     e : EQR880PLS (KM534R)\r\n"
-    b"  f : QR450PL    (KM536R)     g : QRX320PL  (KM537R)\r\n"
-    b"  h : QRX620PL   (KM538R)     i : QM-40P    (KM539R)\r\n")
-MODE_MENU = b"Select TALVEN Mode\r\n  1 : Master ( PC ->SCN )\r\n  2 : Slave  ( SCN->PC  )\r\n"
 REFUSED = b"\a\r\n\r\n\r\n\r\n"
 F1 = b"\x1bOP"  # 0, then 59 (";")
 LOG_NAME = re.compile(r"(\d{4})_(\d\d)_(\d\d)__(\d\d)_(\d\d)_(\d\d)\.log")
-
-
-def summary(name, code, port):
-    return (f"  File Name  = {name}\r\n  Model Name = {code}\r\n"
-            f"  Com Port   = {port}\r\n").encode()
 
 
 def exchange(scanner, line):
