@@ -1,18 +1,8 @@
 #include "clone/clone_file.h"
 
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
-
-#ifdef _WIN32
-#include <share.h>
-#else
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace talven {
 
@@ -55,35 +45,6 @@ std::FILE* OpenTextFile(const char* name, const char* mode) {
   char binaryMode[8];
   std::snprintf(binaryMode, sizeof binaryMode, "%sb", mode);
   return std::fopen(name, binaryMode);
-}
-
-std::FILE* OpenSessionFile(const char* name, const char* mode) {
-  const bool writing = mode[0] == 'w';
-#ifdef _WIN32
-  char binaryMode[8];
-  std::snprintf(binaryMode, sizeof binaryMode, "%sb", mode);
-  return _fsopen(name, binaryMode, writing ? _SH_DENYRW : _SH_DENYWR);
-#else
-  // Opened without truncating: the file is emptied only once the lock is ours.
-  const int fd = open(name, writing ? O_WRONLY | O_CREAT | O_CLOEXEC : O_RDONLY | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  // Where the file system has no locks the file is used unguarded.
-  if (flock(fd, (writing ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-    close(fd);
-    errno = EBUSY;
-    return nullptr;
-  }
-  struct stat info {};
-  if (writing && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) {
-    const int error = errno;
-    close(fd);
-    errno = error;
-    return nullptr;
-  }
-  std::FILE* file = fdopen(fd, writing ? "wb" : "rb");
-  if (file == nullptr) close(fd);
-  return file;
-#endif
 }
 
 bool CountTextLines(const char* name, std::uint16_t& count) {
