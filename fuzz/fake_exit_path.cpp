@@ -28,6 +28,10 @@ void CheckInterrupt() {}
   throw fuzz::ProcessExit{128 + signal};
 }
 
+[[noreturn]] void LeaveForPortError(const char*) {
+  throw fuzz::ProcessExit{-1};
+}
+
 void ReportError(const char*, const char*) {}
 
 }  // namespace talven

@@ -27,11 +27,7 @@ ReceiveBuffer gReceiveBuffer;
 // A port that fails under us (adapter unplugged, line hung up) is not a silent scanner: waiting on
 // would never end.
 [[noreturn]] void LeaveForFailedPort() {
-  std::printf("RS-232C ERROR\n");
-  char device[1100];
-  FormatDevicePath(gConfig.port, device, sizeof device);
-  ReportError(device, "the serial device stopped working (unplugged or hung up)");
-  Terminate(-1);
+  LeaveForPortError("the serial device stopped working (unplugged or hung up)");
 }
 
 void CheckPortHealth() {

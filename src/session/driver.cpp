@@ -18,35 +18,29 @@ namespace {
 inline constexpr std::int32_t kQueueSize = 4096;
 inline constexpr std::int32_t kReadTimeoutMs = 100;
 
-// The line on standard error says which device failed and why; the console line stays as it is.
-[[noreturn]] void LeaveForPortError(bool settingsRefused) {
-  std::printf("RS-232C ERROR\n");
-  char device[1100];
-  if (gConfig.port >= kFirstPort && gConfig.port <= kLastPort) {
-    FormatDevicePath(gConfig.port, device, sizeof device);
-  } else {
-    std::snprintf(device, sizeof device, "port %d", gConfig.port);
-  }
+// The reason for a port that would not open or take the model's settings.
+void DescribeOpenFailure(bool settingsRefused, char* reason, std::size_t capacity) {
   if (settingsRefused) {
-    char reason[400];
     const auto baud = DecodeLinkSettings(ChosenModel().linkSettingsWord).baudRate;
-    std::snprintf(reason, sizeof reason, "settings not accepted (%u baud): %s",
+    std::snprintf(reason, capacity, "settings not accepted (%u baud): %s",
                   static_cast<unsigned>(baud.value_or(0)), LastPortErrorText());
-    ReportError(device, reason);
-  } else {
-    // The two commonest mistakes have a next step to suggest.
-    const char* reason = LastPortErrorText();
-    const char* hint = "";
-    if (std::strncmp(reason, "no such", 7) == 0) {
-      hint = "; talven --list-ports lists the serial ports there are";
-    } else if (std::strcmp(reason, "in use by another program") == 0) {
-      hint = "; close that program and try again";
-    }
-    char text[400];
-    std::snprintf(text, sizeof text, "%s%s", reason, hint);
-    ReportError(device, text);
+    return;
   }
-  Terminate(-1);
+  // The two commonest mistakes have a next step to suggest.
+  const char* text = LastPortErrorText();
+  const char* hint = "";
+  if (std::strncmp(text, "no such", 7) == 0) {
+    hint = "; talven --list-ports lists the serial ports there are";
+  } else if (std::strcmp(text, "in use by another program") == 0) {
+    hint = "; close that program and try again";
+  }
+  std::snprintf(reason, capacity, "%s%s", text, hint);
+}
+
+[[noreturn]] void LeaveForOpenFailure(bool settingsRefused) {
+  char reason[400];
+  DescribeOpenFailure(settingsRefused, reason, sizeof reason);
+  LeaveForPortError(reason);
 }
 
 int RunTransfer() {
@@ -72,9 +66,9 @@ int RunTransfer() {
   SetupSession(argc, argv);
 
   if (gConfig.portPath[0] != '\0') AssignDevicePath(gConfig.port, gConfig.portPath);
-  if (OpenPort(gConfig.port, kQueueSize, kQueueSize) != kPortOk) LeaveForPortError(false);
+  if (OpenPort(gConfig.port, kQueueSize, kQueueSize) != kPortOk) LeaveForOpenFailure(false);
   if (ApplyLinkSettings(gConfig.port, ChosenModel().linkSettingsWord) != kPortOk) {
-    LeaveForPortError(true);
+    LeaveForOpenFailure(true);
   }
   SetReadTimeout(gConfig.port, kReadTimeoutMs);
 

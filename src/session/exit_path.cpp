@@ -44,9 +44,13 @@ void CloseTrackedFile(std::FILE*& file) {
   file = nullptr;
 }
 
-void InstallExitSignals() { InstallSignalHandlers(); }
+void InstallExitSignals() {
+  InstallSignalHandlers();
+}
 
-int PendingSignal() { return TakenSignal(); }
+int PendingSignal() {
+  return TakenSignal();
+}
 
 void CheckInterrupt() {
   if (const int signal = TakenSignal(); signal != 0) ExitForSignal(signal);
@@ -72,6 +76,18 @@ void CheckInterrupt() {
   RestoreConsole();
   std::fflush(stdout);
   std::exit(code);
+}
+
+[[noreturn]] void LeaveForPortError(const char* reason) {
+  std::printf("RS-232C ERROR\n");
+  char device[1100];
+  if (gConfig.port >= kFirstPort && gConfig.port <= kLastPort) {
+    FormatDevicePath(gConfig.port, device, sizeof device);
+  } else {
+    std::snprintf(device, sizeof device, "port %d", gConfig.port);
+  }
+  ReportError(device, reason);
+  Terminate(-1);
 }
 
 void ReportError(const char* what, const char* reason) {

@@ -9,6 +9,10 @@ namespace talven {
 // Closes the ports and the clone file, waits for a key when PauseOnExit is 1, and ends the process.
 [[noreturn]] void Terminate(int code);
 
+// "RS-232C ERROR" on standard output, the session's device and the reason on standard error, and
+// Terminate(-1): the port could not be opened, took no settings, or failed under a transfer.
+[[noreturn]] void LeaveForPortError(const char* reason);
+
 // Files that must be flushed and closed on every way out (the clone file, the mismatch log).
 void TrackOpenFile(std::FILE* file);
 void CloseTrackedFile(std::FILE*& file);
