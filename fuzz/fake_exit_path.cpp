@@ -1,9 +1,10 @@
-// The functions of session/exit_path.h for the fuzz targets: nothing is closed or printed, and an
-// exit unwinds to the fuzz entry point.
+// The functions of process/exit_path.h and serial/port_error.h for the fuzz targets: nothing is
+// closed or printed, and an exit unwinds to the fuzz entry point.
 #include <cstdio>
 
 #include "fuzz_exit.h"
-#include "session/exit_path.h"
+#include "process/exit_path.h"
+#include "serial/port_error.h"
 
 namespace talven {
 
@@ -18,10 +19,7 @@ void CloseTrackedFile(std::FILE*& file) {
   file = nullptr;
 }
 
-void InstallExitSignals() {}
-int PendingSignal() {
-  return 0;
-}
+void CloseOnExit(void (*)()) {}
 void CheckInterrupt() {}
 
 [[noreturn]] void ExitForSignal(int signal) {

@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "session/keymap.h"
+#include "process/keymap.h"
 
 namespace {
 

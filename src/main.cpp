@@ -5,10 +5,10 @@
 #include <cstring>
 #include <vector>
 
+#include "process/exit_path.h"
 #include "serial/port_list.h"
 #include "serial/wire_trace.h"
 #include "session/driver.h"
-#include "session/exit_path.h"
 #include "session/options.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include "clone/record.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
+#include "process/clock.h"
+#include "process/config.h"
+#include "process/exit_path.h"
 #include "serial/line_exchange.h"
-#include "session/clock.h"
-#include "session/config.h"
-#include "session/exit_path.h"
 
 namespace talven {
 
@@ -55,7 +55,7 @@ void ReportMismatch(MismatchLog& log, const char* fileLine, const char* received
 
 }  // namespace
 
-int RunCompare() {
+bool RunCompare() {
   PrintScannerIsMasterPrompt();
   CalendarDate startDate;
   TimeOfDay startTime;
@@ -93,7 +93,7 @@ int RunCompare() {
     }
     CloseTrackedFile(log.file);
   }
-  return log.errorCount == 0 ? 1 : 0;
+  return log.errorCount == 0;
 }
 
 }  // namespace talven

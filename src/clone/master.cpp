@@ -5,11 +5,11 @@
 #include "clone/record.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
+#include "process/clock.h"
+#include "process/config.h"
+#include "process/console.h"
+#include "process/exit_path.h"
 #include "serial/line_exchange.h"
-#include "session/clock.h"
-#include "session/config.h"
-#include "session/console.h"
-#include "session/exit_path.h"
 
 namespace talven {
 
@@ -51,7 +51,7 @@ bool DeliverRecord(char* reply) {
 
 }  // namespace
 
-int RunMaster() {
+bool RunMaster() {
   WaitUntilReady();
   ReadTimeOfDay(gStopwatch.start);
   char* const reply = gReceiveLineBuffer;
@@ -73,19 +73,19 @@ int RunMaster() {
     ++sent;
   }
 
-  if (gConfig.checksumRequired == 1) {
+  if (gConfig.checksumRequired) {
     std::snprintf(gTransmitLineBuffer, kLineBufferSize, "SUM %04X\r", unsigned{sessionSum});
     SendCommand(gTransmitLineBuffer);
     ReceiveLine(reply);
     if (std::strcmp(reply, "OK") != 0) {
       PrintRejectedExchange(reply, gTransmitLineBuffer);
       std::printf("Checksum Error!!\n ");
-      return 0;
+      return false;
     }
   }
   SendCommand("END");
   ReadTimeOfDay(gStopwatch.end);
-  return 1;
+  return true;
 }
 
 }  // namespace talven

@@ -43,12 +43,12 @@ std::uint16_t RecordChecksum(const char* record) {
   return sum;
 }
 
-int RecordChecksumValid(const char* record) {
+bool RecordChecksumValid(const char* record) {
   const char* tilde = std::strchr(record, '~');
-  if (tilde == nullptr) return 0;
+  if (tilde == nullptr) return false;
   unsigned short field = 0;
   if (std::sscanf(tilde + 1, "%4hx", &field) != 1) field = 0;
-  return RecordChecksum(record) == field ? 1 : 0;
+  return RecordChecksum(record) == field;
 }
 
 void TrimTrailingNewlines(char* line, char remove) {

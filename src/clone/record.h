@@ -14,10 +14,9 @@ std::uint16_t ChecksumFieldValue(const char* record);
 // 253 plus every body byte taken as a signed 8-bit value, modulo 65536.
 std::uint16_t RecordChecksum(const char* record);
 
-// 1 when the checksum of the body equals the field read with at most four hex digits; a record
-// without
-// "~" is invalid.
-int RecordChecksumValid(const char* record);
+// True when the checksum of the body equals the field read with at most four hex digits; a record
+// without "~" is invalid.
+bool RecordChecksumValid(const char* record);
 
 inline std::int32_t RecordKey(const char* record) {
   return HexValue(record);

@@ -6,10 +6,10 @@
 #include "clone/record.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
+#include "process/clock.h"
+#include "process/config.h"
+#include "process/exit_path.h"
 #include "serial/line_exchange.h"
-#include "session/clock.h"
-#include "session/config.h"
-#include "session/exit_path.h"
 
 namespace talven {
 
@@ -47,7 +47,7 @@ bool CloneFileWritten() {
 
 }  // namespace
 
-int RunSlave() {
+bool RunSlave() {
   PrintScannerIsMasterPrompt();
   const ModelEntry& model = ChosenModel();
   SlaveTally tally;
@@ -56,7 +56,7 @@ int RunSlave() {
     const ReceivedCommand command = ReceiveCommand(line);
     AnswerModelRequest(command, model);
     if (command.Is("CLN")) {
-      if (RecordChecksumValid(command.argument) == 1) {
+      if (RecordChecksumValid(command.argument)) {
         AcceptRecord(command.argument, tally, model.progressInterval);
       } else {
         SendCommand("NG");
@@ -67,14 +67,14 @@ int RunSlave() {
       if (received != tally.sessionSum) {
         std::printf("\n\nChecksum Error ( stored sum=%04x ,recive sum = %04x\n)",
                     unsigned{tally.sessionSum}, received);
-        return 0;
+        return false;
       }
       SendCommand("OK");
     }
     if (command.Is("END")) break;
   }
   ReadTimeOfDay(gStopwatch.end);
-  return CloneFileWritten() ? 1 : 0;
+  return CloneFileWritten();
 }
 
 }  // namespace talven

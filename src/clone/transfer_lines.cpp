@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "session/clock.h"
+#include "process/clock.h"
 
 namespace talven {
 

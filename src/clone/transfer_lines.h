@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "models/catalogue.h"
 #include "serial/line_exchange.h"
-#include "session/catalogue.h"
 
 namespace talven {
 

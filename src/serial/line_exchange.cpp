@@ -3,9 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "process/config.h"
+#include "process/exit_path.h"
 #include "serial/port.h"
-#include "session/config.h"
-#include "session/exit_path.h"
+#include "serial/port_error.h"
 
 namespace talven {
 

@@ -1,3 +1,7 @@
+// The floor of the serial link: the port registry, its per-platform backends, the line exchange and
+// the wire trace. Files here include this folder and the ground below it, never the transfers or
+// the session.
+//
 // The port registry: the program's only access to serial hardware. Ports 1..256 are kept in one
 // process-wide table; every operation takes a PortNumber and answers a PortStatus or a byte count.
 // No operation prints.
@@ -6,20 +10,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "process/port_number.h"
 #include "serial/link_settings.h"
 
 namespace talven {
 
-using PortNumber = std::int32_t;
 using PortStatus = std::int32_t;
 
-inline constexpr PortNumber kFirstPort = 1;
-inline constexpr PortNumber kLastPort = 256;
-
 inline constexpr PortStatus kPortOk = 0;
-inline constexpr PortStatus kPortNotOpen = 1;       // out of range, or not open
-inline constexpr PortStatus kPortCallFailed = 2;    // a system call failed; OpenPort: already open
-inline constexpr PortStatus kPortCannotOpen = 3;    // OpenPort: the device cannot be opened
+inline constexpr PortStatus kPortNotOpen = 1;     // out of range, or not open
+inline constexpr PortStatus kPortCallFailed = 2;  // a system call failed; OpenPort: already open
+inline constexpr PortStatus kPortCannotOpen = 3;  // OpenPort: the device cannot be opened
 
 PortStatus CheckPort(PortNumber port);
 PortStatus OpenPort(PortNumber port, std::int32_t inQueueSize, std::int32_t outQueueSize);
@@ -47,8 +48,8 @@ PortWait WaitForInput(PortNumber port, std::int32_t timeoutMs);
 // True once the device has failed under an open port (hang-up, unplugged adapter, read errors).
 bool PortFailed(PortNumber port);
 
-// The device a port number opens: "\\.\COM<n>" on Windows, "/dev/ttyS<n-1>" elsewhere, unless a path
-// was assigned to the number. Returns the length written (always NUL-terminated, cut to fit).
+// The device a port number opens: "\\.\COM<n>" on Windows, "/dev/ttyS<n-1>" elsewhere, unless a
+// path was assigned to the number. Returns the length written (always NUL-terminated, cut to fit).
 std::size_t FormatDevicePath(PortNumber port, char* out, std::size_t capacity);
 void AssignDevicePath(PortNumber port, const char* path);  // null or "" drops the assignment
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "process/exit_path.h"
 #include "serial/port.h"
 #include "serial/port_backend.h"
 #include "serial/wire_trace.h"
@@ -98,6 +99,7 @@ PortStatus OpenPort(PortNumber port, std::int32_t inQueueSize, std::int32_t outQ
   }
   TraceWireNote(("opened " + path).c_str());
   entry.open = 1;
+  CloseOnExit(CloseAllPorts);
   // A port that opened is usable even if the device rejects part of the defaults.
   ApplyLinkSettings(port, kDefaultLinkSettings);
   SetReadTimeout(port, 1000);

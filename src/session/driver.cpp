@@ -4,11 +4,13 @@
 #include <cstring>
 
 #include "clone/transfer.h"
+#include "process/clock.h"
+#include "process/config.h"
+#include "process/exit_path.h"
+#include "process/platform.h"
+#include "process/signals.h"
 #include "serial/port.h"
-#include "session/clock.h"
-#include "session/config.h"
-#include "session/exit_path.h"
-#include "session/platform.h"
+#include "serial/port_error.h"
 #include "session/setup.h"
 
 namespace talven {
@@ -43,16 +45,16 @@ void DescribeOpenFailure(bool settingsRefused, char* reason, std::size_t capacit
   LeaveForPortError(reason);
 }
 
-int RunTransfer() {
+bool RunTransfer() {
   switch (gConfig.mode) {
     case kMaster:
       return RunMaster();
     case kSlave:
       return RunSlave();
     case kCompare:
-      return ChosenModel().compareAllowed ? RunCompare() : 0;
+      return ChosenModel().compareAllowed ? RunCompare() : false;
     default:
-      return 0;
+      return false;
   }
 }
 
@@ -60,7 +62,7 @@ int RunTransfer() {
 
 [[noreturn]] void RunSession(int argc, char** argv) {
   ConfigureStandardOutput();
-  InstallExitSignals();
+  InstallSignalHandlers();
   std::printf("               ***** TALVEN EMULATOR PRO %s *****\n\n", kVersionText);
 
   SetupSession(argc, argv);
@@ -72,10 +74,10 @@ int RunTransfer() {
   }
   SetReadTimeout(gConfig.port, kReadTimeoutMs);
 
-  const int result = RunTransfer();
+  const bool completed = RunTransfer();
 
   SubtractTimeOfDay(gStopwatch.end, gStopwatch.start);
-  if (result == 1) {
+  if (completed) {
     std::printf("\n\n(^_^)/  complete\n");
     char line[96];
     FormatTotalTime(gStopwatch.end, line, sizeof line);

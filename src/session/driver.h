@@ -1,3 +1,6 @@
+// The top floor: the session itself (option parsing, setup's prompts and menus, the driver). Files
+// here may include every floor below: the transfers, the serial link, the ground and the models.
+//
 // The session driver: one session from the banner to the exit.
 #pragma once
 

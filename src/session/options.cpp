@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "models/catalogue.h"
 #include "serial/link_settings.h"
-#include "session/catalogue.h"
 #include "session/driver.h"
 
 namespace talven {

@@ -5,11 +5,11 @@
 #include <cstring>
 
 #include "clone/clone_file.h"
-#include "session/config.h"
-#include "session/console.h"
-#include "session/exit_path.h"
+#include "process/config.h"
+#include "process/console.h"
+#include "process/exit_path.h"
+#include "process/platform.h"
 #include "session/parse.h"
-#include "session/platform.h"
 
 namespace talven {
 
@@ -66,12 +66,14 @@ const char* OpenModeFor(std::int32_t mode) {
   }
 }
 
-bool CompareAllowedFor(ModelId model) { return model < kModelCount && kModels[model].compareAllowed; }
+bool CompareAllowedFor(ModelId model) {
+  return model < kModelCount && kModels[model].compareAllowed;
+}
 
 void TakeArguments(int argc, char** argv) {
   const int given = argc - 1;
   if (given < 1 || given > 5) return;
-  if (given >= 5) gConfig.pauseOnExit = LeadingDecimal(argv[5]);
+  if (given >= 5) gConfig.pauseOnExit = LeadingDecimal(argv[5]) == 1;
   if (given >= 4) {
     // A name longer than the field is refused, so the prompt asks for another.
     if (std::strlen(argv[4]) <= kFileNameMax) {

@@ -1,4 +1,4 @@
-#include "session/catalogue.h"
+#include "models/catalogue.h"
 
 #include <gtest/gtest.h>
 
@@ -81,7 +81,8 @@ TEST(ModelMenu, KeysPickModelsLowerCaseOnly) {
   EXPECT_EQ(ModelForMenuKey('9'), 8);
   EXPECT_EQ(ModelForMenuKey('a'), 9);
   EXPECT_EQ(ModelForMenuKey('i'), 17);
-  for (int key : {int{'A'}, int{'I'}, int{'0'}, int{'j'}, 0, 27, -1}) EXPECT_EQ(ModelForMenuKey(key), kNoModel) << key;
+  for (int key : {int{'A'}, int{'I'}, int{'0'}, int{'j'}, 0, 27, -1})
+    EXPECT_EQ(ModelForMenuKey(key), kNoModel) << key;
 }
 
 TEST(ModelCatalogue, PerModelConstantsHoldTogether) {

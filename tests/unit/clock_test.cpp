@@ -1,4 +1,4 @@
-#include "session/clock.h"
+#include "process/clock.h"
 
 #include <gtest/gtest.h>
 

@@ -16,8 +16,9 @@
 #include <string>
 #include <thread>
 
-#include "session/console.h"
-#include "session/exit_path.h"
+#include "process/console.h"
+#include "process/exit_path.h"
+#include "process/signals.h"
 
 namespace talven {
 namespace {
@@ -216,7 +217,7 @@ TEST(ConsolePosix, HangupEndsTheWait) {
 
 TEST(ConsolePosix, SignalDuringWaitLeavesTerminalInNormalMode) {
   Child child([](int) {
-    InstallExitSignals();
+    InstallSignalHandlers();
     WaitForKey();
   });
   ASSERT_TRUE(child.started());

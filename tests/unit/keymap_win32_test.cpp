@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "session/keymap.h"
+#include "process/keymap.h"
 
 namespace talven {
 namespace {

@@ -6,9 +6,9 @@
 #include <string>
 #include <thread>
 
+#include "process/config.h"
 #include "pty_pair.h"
 #include "serial/port.h"
-#include "session/config.h"
 
 namespace talven {
 namespace {

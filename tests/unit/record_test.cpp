@@ -15,7 +15,7 @@ struct ValidityCase {
 class RecordValidity : public ::testing::TestWithParam<ValidityCase> {};
 
 TEST_P(RecordValidity, ChecksumOfBodyAgainstField) {
-  EXPECT_EQ(RecordChecksumValid(GetParam().record.c_str()), GetParam().valid)
+  EXPECT_EQ(RecordChecksumValid(GetParam().record.c_str()), GetParam().valid == 1)
       << GetParam().record;
 }
 
@@ -23,10 +23,10 @@ INSTANTIATE_TEST_SUITE_P(
     Records, RecordValidity,
     ::testing::Values(ValidityCase{"abc~0223", 1}, ValidityCase{"abc~0224", 0},
                       ValidityCase{"~00FD", 1}, ValidityCase{"~00fd", 1},
-                      ValidityCase{"abc~223", 1},      // fewer digits read as they stand
-                      ValidityCase{"abc~02239", 1},    // only four digits are read
+                      ValidityCase{"abc~223", 1},    // fewer digits read as they stand
+                      ValidityCase{"abc~02239", 1},  // only four digits are read
                       ValidityCase{"abc~", 0}, ValidityCase{"abc~zz", 0},
-                      ValidityCase{"abc", 0},          // no checksum field at all
+                      ValidityCase{"abc", 0},  // no checksum field at all
                       ValidityCase{"", 0},
                       // 0xB0 adds 0xFFB0: 253 + 0xFFB0 = 0x00AD modulo 65536.
                       ValidityCase{"\xB0~00AD", 1}, ValidityCase{"\xB0~01AD", 0},
@@ -71,13 +71,13 @@ TEST_P(TrimNewlines, RemovesLineEndOnly) {
   EXPECT_EQ(std::string(buffer.c_str()), GetParam().trimmed);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lines, TrimNewlines,
-    ::testing::Values(TrimCase{"abc\r\n", "abc\r"}, TrimCase{"abc \n", "abc "},
-                      TrimCase{"\n", ""}, TrimCase{"abc", "abc"}, TrimCase{"", ""},
-                      TrimCase{"abc\n\n", "abc"}, TrimCase{"abc\xE9\n", "abc\xE9"},
-                      TrimCase{"abc\n \n", "abc"}, TrimCase{"a\nb\n", "a\nb"},
-                      TrimCase{"  \n", "  "}));
+INSTANTIATE_TEST_SUITE_P(Lines, TrimNewlines,
+                         ::testing::Values(TrimCase{"abc\r\n", "abc\r"}, TrimCase{"abc \n", "abc "},
+                                           TrimCase{"\n", ""}, TrimCase{"abc", "abc"},
+                                           TrimCase{"", ""}, TrimCase{"abc\n\n", "abc"},
+                                           TrimCase{"abc\xE9\n", "abc\xE9"},
+                                           TrimCase{"abc\n \n", "abc"}, TrimCase{"a\nb\n", "a\nb"},
+                                           TrimCase{"  \n", "  "}));
 
 }  // namespace
 }  // namespace talven

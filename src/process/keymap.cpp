@@ -1,4 +1,4 @@
-#include "session/keymap.h"
+#include "process/keymap.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,4 +1,7 @@
-// The fixed catalogue of scanner models and the name tables that turn command-line words into values.
+// The bottom floor: the fixed catalogue of scanner models. It includes nothing of the program.
+//
+// The fixed catalogue of scanner models and the name tables that turn command-line words into
+// values.
 #pragma once
 
 #include <array>
@@ -18,18 +21,20 @@ struct ModelEntry {
   char menuKey;
   std::string_view menuLabel;
   std::string_view productCode;
-  std::string_view commandLineLabel;  // the second command-line name; differs from the menu label once
-  std::string_view cloneIdentity;     // answered to the scanner's "MDL"
+  std::string_view
+      commandLineLabel;            // the second command-line name; differs from the menu label once
+  std::string_view cloneIdentity;  // answered to the scanner's "MDL"
   std::uint32_t linkSettingsWord;
   std::uint32_t progressInterval;  // never 0
-  std::int32_t checksumRequired;   // 1: the master transfer ends with "SUM"
+  bool checksumRequired;           // the master transfer ends with "SUM"
   bool compareAllowed;
 };
 
 inline constexpr std::size_t kModelCount = 18;
 extern const std::array<ModelEntry, kModelCount> kModels;
 
-// A name table row. The first row is the default ("" -> 255); a row whose name is null ends the table.
+// A name table row. The first row is the default ("" -> the table's "not chosen"); a row whose name
+// is null ends the table.
 struct NameRow {
   const char* name;
   std::uint32_t value;

@@ -1,4 +1,4 @@
-#include "session/catalogue.h"
+#include "models/catalogue.h"
 
 #include <cstdio>
 
@@ -7,30 +7,30 @@ namespace talven {
 // clang-format off
 const std::array<ModelEntry, kModelCount> kModels = {{
   //key  menu label    code      command-line  clone identity  settings    interval sum compare
-  {'1', "QR140A",     "KM504R", "QR140A",     "QRFAMTK00",    0x2011511C, 52,  0, true},
-  {'2', "VT210",      "KM503R", "VT210",      "VT-210-01",    0x2011511C, 52,  0, true},
-  {'3', "QR150M",     "KM493R", "QR150M",     "QRFAMDG00",    0x20115117, 36,  0, false},
-  {'4', "QR770A",     "KM500R", "QR770A",     "QR770A0",      0x20115117, 6,   0, false},
-  {'5', "QRX320A",    "KM506R", "QRX320A",    "QRFAMDG01",    0x2011511D, 53,  1, false},
-  {'6', "QK410A",     "KM508R", "QK410A",     "QK410A-01",    0x2011511D, 27,  1, false},
-  {'7', "QRX620A",    "KM513R", "QRX620A",    "QRX620A-1",    0x2011511D, 104, 1, false},
-  {'8', "QM-40",      "KM514R", "QM-40",      "QM-40_001",    0x2011511D, 58,  1, false},
-  {'9', "EQRX320A",   "KM506E", "EQRX320A",   "EQRX320A1",    0x2011511D, 53,  1, false},
-  {'a', "EQRX620A",   "KM513E", "EQRX620A",   "EQRX620A1",    0x2011511D, 104, 1, false},
-  {'b', "EQR5200PLS", "KM525R", "EQR5200PLS", "EQR5200A1",    0x2011511D, 27,  1, false},
-  {'c', "EVT210",     "KM524R", "EVT210",     "EVT-210-1",    0x2011511C, 52,  0, true},
-  {'d', "EQR860PLS",  "KM521R", "EQR860PLS",  "KM521RHR1",    0x20115119, 52,  0, false},
-  {'e', "EQR880PLS",  "KM534R", "EQR880PLS",  "EQR880PLS",    0x2011511D, 104, 1, false},
-  {'f', "QR450PL",    "KM536R", "QR450A",     "QR450PL-1",    0x2011511D, 135, 1, false},
-  {'g', "QRX320PL",   "KM537R", "QRX320PL",   "QRX320PL1",    0x2011511D, 270, 1, false},
-  {'h', "QRX620PL",   "KM538R", "QRX620PL",   "QRX620PL1",    0x2011511D, 270, 1, false},
-  {'i', "QM-40P",     "KM539R", "QM-40P",     "QM-40P_01",    0x2011511D, 135, 1, false},
+  {'1', "QR140A",     "KM504R", "QR140A",     "QRFAMTK00",    0x2011511C, 52,  false, true},
+  {'2', "VT210",      "KM503R", "VT210",      "VT-210-01",    0x2011511C, 52,  false, true},
+  {'3', "QR150M",     "KM493R", "QR150M",     "QRFAMDG00",    0x20115117, 36,  false, false},
+  {'4', "QR770A",     "KM500R", "QR770A",     "QR770A0",      0x20115117, 6,   false, false},
+  {'5', "QRX320A",    "KM506R", "QRX320A",    "QRFAMDG01",    0x2011511D, 53,  true , false},
+  {'6', "QK410A",     "KM508R", "QK410A",     "QK410A-01",    0x2011511D, 27,  true , false},
+  {'7', "QRX620A",    "KM513R", "QRX620A",    "QRX620A-1",    0x2011511D, 104, true , false},
+  {'8', "QM-40",      "KM514R", "QM-40",      "QM-40_001",    0x2011511D, 58,  true , false},
+  {'9', "EQRX320A",   "KM506E", "EQRX320A",   "EQRX320A1",    0x2011511D, 53,  true , false},
+  {'a', "EQRX620A",   "KM513E", "EQRX620A",   "EQRX620A1",    0x2011511D, 104, true , false},
+  {'b', "EQR5200PLS", "KM525R", "EQR5200PLS", "EQR5200A1",    0x2011511D, 27,  true , false},
+  {'c', "EVT210",     "KM524R", "EVT210",     "EVT-210-1",    0x2011511C, 52,  false, true},
+  {'d', "EQR860PLS",  "KM521R", "EQR860PLS",  "KM521RHR1",    0x20115119, 52,  false, false},
+  {'e', "EQR880PLS",  "KM534R", "EQR880PLS",  "EQR880PLS",    0x2011511D, 104, true , false},
+  {'f', "QR450PL",    "KM536R", "QR450A",     "QR450PL-1",    0x2011511D, 135, true , false},
+  {'g', "QRX320PL",   "KM537R", "QRX320PL",   "QRX320PL1",    0x2011511D, 270, true , false},
+  {'h', "QRX620PL",   "KM538R", "QRX620PL",   "QRX620PL1",    0x2011511D, 270, true , false},
+  {'i', "QM-40P",     "KM539R", "QM-40P",     "QM-40P_01",    0x2011511D, 135, true , false},
 }};
 
 // Product codes first, so that the value-to-name lookup of any model gives its product code.
 // Model 11's code stands before model 10's.
 const NameRow ModelNames[] = {
-  {"", 255},
+  {"", kNoModel},
   {"KM504R", 0},  {"KM503R", 1},  {"KM493R", 2},  {"KM500R", 3},  {"KM506R", 4},  {"KM508R", 5},
   {"KM513R", 6},  {"KM514R", 7},  {"KM506E", 8},  {"KM513E", 9},  {"KM524R", 11}, {"KM525R", 10},
   {"KM521R", 12}, {"KM534R", 13}, {"KM536R", 14}, {"KM537R", 15}, {"KM538R", 16}, {"KM539R", 17},
@@ -42,7 +42,7 @@ const NameRow ModelNames[] = {
 };
 
 const NameRow ModeNames[] = {
-  {"", 255}, {"MASTER", kMaster}, {"SLAVE", kSlave}, {"COMPARE", kCompare}, {nullptr, 0},
+  {"", kNoMode}, {"MASTER", kMaster}, {"SLAVE", kSlave}, {"COMPARE", kCompare}, {nullptr, 0},
 };
 // clang-format on
 

@@ -6,9 +6,9 @@
 #include <deque>
 #include <vector>
 
-#include "session/console.h"
-#include "session/exit_path.h"
-#include "session/keymap.h"
+#include "process/console.h"
+#include "process/exit_path.h"
+#include "process/keymap.h"
 
 namespace talven {
 

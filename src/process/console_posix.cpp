@@ -12,9 +12,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "session/console.h"
-#include "session/exit_path.h"
-#include "session/keymap.h"
+#include "process/console.h"
+#include "process/exit_path.h"
+#include "process/keymap.h"
 
 namespace talven {
 

@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "session/clock.h"
+#include "process/clock.h"
 
 namespace talven {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "session/platform.h"
+#include "process/platform.h"
 
 namespace talven {
 
@@ -10,6 +10,8 @@ void ConfigureStandardOutput() {
   std::setvbuf(stdout, nullptr, _isatty(_fileno(stdout)) ? _IONBF : _IOFBF, 512);
 }
 
-bool PortArgumentIsPath(const char*) { return false; }
+bool PortArgumentIsPath(const char*) {
+  return false;
+}
 
 }  // namespace talven

@@ -1,20 +1,23 @@
-#include "session/exit_path.h"
+#include "process/exit_path.h"
 
 #include <array>
 #include <cstdlib>
 
-#include "serial/port.h"
-#include "session/config.h"
-#include "session/console.h"
-#include "session/signals.h"
+#include "process/config.h"
+#include "process/console.h"
+#include "process/signals.h"
 
 namespace talven {
 
 namespace {
 
 std::array<std::FILE*, 4> gTrackedFiles{};
+std::array<void (*)(), 4> gClosings{};
 
-void CloseAllTrackedFiles() {
+void CloseEverything() {
+  for (void (*close)() : gClosings) {
+    if (close != nullptr) close();
+  }
   for (std::FILE*& file : gTrackedFiles) {
     if (file != nullptr) {
       std::fclose(file);
@@ -25,6 +28,16 @@ void CloseAllTrackedFiles() {
 }
 
 }  // namespace
+
+void CloseOnExit(void (*close)()) {
+  for (auto& slot : gClosings) {
+    if (slot == close) return;
+    if (slot == nullptr) {
+      slot = close;
+      return;
+    }
+  }
+}
 
 void TrackOpenFile(std::FILE* file) {
   for (std::FILE*& slot : gTrackedFiles) {
@@ -44,30 +57,20 @@ void CloseTrackedFile(std::FILE*& file) {
   file = nullptr;
 }
 
-void InstallExitSignals() {
-  InstallSignalHandlers();
-}
-
-int PendingSignal() {
-  return TakenSignal();
-}
-
 void CheckInterrupt() {
   if (const int signal = TakenSignal(); signal != 0) ExitForSignal(signal);
 }
 
 [[noreturn]] void ExitForSignal(int signal) {
-  CloseAllPorts();
-  CloseAllTrackedFiles();
+  CloseEverything();
   RestoreConsole();
   std::fflush(stdout);
   std::_Exit(128 + signal);
 }
 
 [[noreturn]] void Terminate(int code) {
-  CloseAllPorts();
-  CloseAllTrackedFiles();
-  if (gConfig.pauseOnExit == 1) {
+  CloseEverything();
+  if (gConfig.pauseOnExit) {
     std::printf("\nPress any key!!");
     std::fflush(stdout);
     // Without a console there is nobody to press a key: the wait is skipped.
@@ -76,18 +79,6 @@ void CheckInterrupt() {
   RestoreConsole();
   std::fflush(stdout);
   std::exit(code);
-}
-
-[[noreturn]] void LeaveForPortError(const char* reason) {
-  std::printf("RS-232C ERROR\n");
-  char device[1100];
-  if (gConfig.port >= kFirstPort && gConfig.port <= kLastPort) {
-    FormatDevicePath(gConfig.port, device, sizeof device);
-  } else {
-    std::snprintf(device, sizeof device, "port %d", gConfig.port);
-  }
-  ReportError(device, reason);
-  Terminate(-1);
 }
 
 void ReportError(const char* what, const char* reason) {

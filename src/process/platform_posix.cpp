@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "session/platform.h"
+#include "process/platform.h"
 
 namespace talven {
 
@@ -10,6 +10,8 @@ void ConfigureStandardOutput() {
   std::setvbuf(stdout, nullptr, isatty(STDOUT_FILENO) ? _IONBF : _IOFBF, 512);
 }
 
-bool PortArgumentIsPath(const char* text) { return text[0] == '/'; }
+bool PortArgumentIsPath(const char* text) {
+  return text[0] == '/';
+}
 
 }  // namespace talven

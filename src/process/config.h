@@ -4,14 +4,10 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "session/catalogue.h"
+#include "models/catalogue.h"
+#include "process/port_number.h"
 
 namespace talven {
-
-using PortNumber = std::int32_t;
-inline constexpr PortNumber kNoPort = 255;
-// The registry number a device named by path is opened under.
-inline constexpr PortNumber kPathPort = 1;
 
 // The clone file name holds at most this many characters.
 inline constexpr std::size_t kFileNameMax = 1023;
@@ -22,8 +18,8 @@ struct SessionConfig {
   std::int32_t mode = kNoMode;
   char fileName[kFileNameMax + 1] = {};
   std::FILE* cloneFile = nullptr;
-  std::int32_t pauseOnExit = 1;
-  std::int32_t checksumRequired = 0;
+  bool pauseOnExit = true;
+  bool checksumRequired = false;
   std::uint16_t progressScale = 0;
   // A device named by path on the command line (POSIX); shown in the summary instead of the number.
   char portPath[kFileNameMax + 1] = {};

@@ -1,6 +1,6 @@
 // Single key presses from the console the program runs in, without waiting for Enter.
-// Keys come from the console device itself ("CONIN$" on Windows, the controlling terminal elsewhere),
-// never from standard input. Extended keys give 0 and then their PC BIOS code.
+// Keys come from the console device itself ("CONIN$" on Windows, the controlling terminal
+// elsewhere), never from standard input. Extended keys give 0 and then their PC BIOS code.
 #pragma once
 
 namespace talven {
@@ -8,8 +8,9 @@ namespace talven {
 // True when a code is pending or a key press that yields a code is queued. Never waits.
 bool KeyAvailable();
 
-// Blocks in the OS until KeyAvailable() would be true. Returns false when there is no console to read
-// (no controlling terminal) or it cannot be read; a pending signal ends the wait through the exit path.
+// Blocks in the OS until KeyAvailable() would be true. Returns false when there is no console to
+// read (no controlling terminal) or it cannot be read; a pending signal ends the wait through the
+// exit path.
 bool WaitForKey();
 
 // Waits for one key press and returns its code without echo; -1 when the console cannot be read.

@@ -1,4 +1,4 @@
-#include "session/clock.h"
+#include "process/clock.h"
 
 #include <cstdio>
 
@@ -35,9 +35,10 @@ void SubtractTimeOfDay(TimeOfDay& end, const TimeOfDay& start) {
 
 std::size_t FormatTotalTime(const TimeOfDay& elapsed, char* out, std::size_t capacity) {
   const unsigned hours = elapsed.hour, minutes = elapsed.minute, seconds = elapsed.second;
-  const int length = std::snprintf(out, capacity, "  total time %u:%2u:%2u.%02u ( %u.%02u sec )\n",
-                                   hours, minutes, seconds, unsigned{elapsed.hundredths},
-                                   hours * 3600 + minutes * 60 + seconds, unsigned{elapsed.hundredths});
+  const int length =
+      std::snprintf(out, capacity, "  total time %u:%2u:%2u.%02u ( %u.%02u sec )\n", hours, minutes,
+                    seconds, unsigned{elapsed.hundredths}, hours * 3600 + minutes * 60 + seconds,
+                    unsigned{elapsed.hundredths});
   return length < 0 ? 0 : static_cast<std::size_t>(length);
 }
 

@@ -1,7 +1,7 @@
 #include <csignal>
 #include <initializer_list>
 
-#include "session/signals.h"
+#include "process/signals.h"
 
 namespace talven {
 
@@ -9,7 +9,9 @@ namespace {
 
 volatile std::sig_atomic_t gTakenSignal = 0;
 
-void RecordSignal(int signal) { gTakenSignal = signal; }
+void RecordSignal(int signal) {
+  gTakenSignal = signal;
+}
 
 }  // namespace
 
@@ -25,6 +27,8 @@ void InstallSignalHandlers() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-int TakenSignal() { return gTakenSignal; }
+int TakenSignal() {
+  return gTakenSignal;
+}
 
 }  // namespace talven

@@ -1,0 +1,36 @@
+// The ground floor of the program: the process services every other floor stands on (the way out,
+// signals, the console, the clock, the platform's small differences) and the session's shared
+// settings. Files here include only this folder and the model catalogue below it.
+//
+// The exit path: the single way out of the process. Every exit, including one caused by a signal or
+// a closed console, runs what the upper floors registered (closing the ports), flushes and closes
+// every tracked file and leaves the terminal in its normal mode.
+#pragma once
+
+#include <cstdio>
+
+namespace talven {
+
+// Ends the process: runs the registered closings, closes the tracked files, waits for a key when
+// the session asked for a pause, and exits with the code.
+[[noreturn]] void Terminate(int code);
+
+// A closing the exit path runs first on every way out. Registering the same function again is a
+// no-op; a few slots are enough for the program's needs.
+void CloseOnExit(void (*close)());
+
+// Files that must be flushed and closed on every way out (the clone file, the mismatch log).
+void TrackOpenFile(std::FILE* file);
+void CloseTrackedFile(std::FILE*& file);
+
+// Signals and console close are only recorded by their handlers (see signals.h); every wait in the
+// program calls CheckInterrupt (or ends early) so the exit happens on the main thread.
+void CheckInterrupt();
+
+// Leaves at once for a recorded signal: no key wait, exit status 128 + the signal number.
+[[noreturn]] void ExitForSignal(int signal);
+
+// Prints a one-line diagnosis to standard error: "talven: <what>: <reason>".
+void ReportError(const char* what, const char* reason);
+
+}  // namespace talven

@@ -1,9 +1,0 @@
-#include "session/config.h"
-
-namespace talven {
-
-SessionConfig gConfig;
-
-const ModelEntry& ChosenModel() { return kModels[gConfig.model]; }
-
-}  // namespace talven
