@@ -32,6 +32,7 @@ void ReportMismatch(MismatchLog& log, const char* fileLine, const char* received
   std::printf("\n");
   std::printf("Error Count =%ld\n", log.errorCount);
   std::printf(" Master Data=%s\n", fileLine);
+  // "Recive" as spelled since the first release: people's scripts match these lines.
   std::printf(" Recive Data=%s\n", received);
   if (log.file == nullptr) {
     log.file = OpenTextFile(log.name, "w+");
@@ -48,6 +49,7 @@ void ReportMismatch(MismatchLog& log, const char* fileLine, const char* received
   WriteText(log.file, count);
   WriteText(log.file, " Master Data=");
   WriteText(log.file, fileLine);
+  // The log keeps the same spelling; stored logs and the tools that read them expect it.
   WriteText(log.file, "\n Recive Data=");
   WriteText(log.file, received);
   WriteText(log.file, "\n\n");

@@ -74,6 +74,7 @@ bool RunMaster() {
   }
 
   if (gConfig.checksumRequired) {
+    // SendCommand ends the line with a CR of its own; scanners expect the sum line with both.
     std::snprintf(gTransmitLineBuffer, kLineBufferSize, "SUM %04X\r", unsigned{sessionSum});
     SendCommand(gTransmitLineBuffer);
     ReceiveLine(reply);

@@ -65,6 +65,7 @@ bool RunSlave() {
     if (command.Is("SUM")) {
       const std::uint32_t received = static_cast<std::uint32_t>(HexValue(command.argument));
       if (received != tally.sessionSum) {
+        // The ")" after the line end is the message as users and their scripts know it.
         std::printf("\n\nChecksum Error ( stored sum=%04x ,recive sum = %04x\n)",
                     unsigned{tally.sessionSum}, received);
         return false;

@@ -1,5 +1,6 @@
 """Master mode: a clone file is sent to a scanner waiting as clone slave."""
 
+import pexpect
 import pytest
 
 from conftest import COMPLETE, ERROR_LINE, MASTER_PROMPT, record
@@ -129,8 +130,10 @@ def test_progress_marks_for_160_lines(run, scanner, tmp_path):
             try:
                 while True:
                     seen += app.child.read_nonblocking(200, timeout=0.2)
-            except Exception:
+            except pexpect.TIMEOUT:
                 pass
+            except pexpect.EOF:
+                assert n == 160, "the program ended before the last record"
             assert seen.split(b"\r\n")[0].count(b"o") == n // 3, n
     assert scanner.read_line() == b"END"
     app.output()

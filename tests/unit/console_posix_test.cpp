@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
@@ -36,6 +37,8 @@ class Child {
   Child(std::function<void(int report)> body, bool withTerminal = true) {
     int fds[2];
     if (pipe(fds) != 0) return;
+    // The child must not write the parent's buffered output a second time.
+    std::fflush(nullptr);
     pid_ = withTerminal ? forkpty(&master_, nullptr, nullptr, nullptr) : fork();
     if (pid_ == 0) {
       close(fds[0]);
