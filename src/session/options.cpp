@@ -8,13 +8,41 @@
 
 namespace talven {
 
+namespace {
+
+// A word that looks like an option: "-" and a letter, or "--" and more. "-4" is a number and "-"
+// alone a name.
+bool IsDashWord(const char* word) {
+  return word[0] == '-' && word[1] != '\0' && (word[1] < '0' || word[1] > '9');
+}
+
+// A dash word among the positional arguments is a mistyped or misplaced option, not a model name or
+// a file name; after "--" every word is positional.
+void RefuseDashWords(int argc, char** argv, bool afterDoubleDash, Options& options) {
+  if (options.error != nullptr || afterDoubleDash) return;
+  for (int i = options.firstPositional; i < argc; ++i) {
+    if (!IsDashWord(argv[i])) continue;
+    options.error = argv[i];
+    const bool known = std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0 ||
+                       std::strcmp(argv[i], "--version") == 0 ||
+                       std::strcmp(argv[i], "--list-ports") == 0 ||
+                       std::strcmp(argv[i], "--trace") == 0;
+    if (known) options.errorReason = "options go before MODEL and the other arguments";
+    return;
+  }
+}
+
+}  // namespace
+
 Options ParseOptions(int argc, char** argv) {
   Options options;
   int index = 1;
+  bool afterDoubleDash = false;
   for (; index < argc; ++index) {
     const char* word = argv[index];
     if (std::strcmp(word, "--") == 0) {
       ++index;
+      afterDoubleDash = true;
       break;
     }
     if (word[0] != '-' || word[1] != '-') {
@@ -22,6 +50,7 @@ Options ParseOptions(int argc, char** argv) {
         options.help = true;
         continue;
       }
+      if (IsDashWord(word)) options.error = word;
       break;
     }
     if (std::strcmp(word, "--help") == 0) {
@@ -42,6 +71,7 @@ Options ParseOptions(int argc, char** argv) {
     }
   }
   options.firstPositional = index;
+  RefuseDashWords(argc, argv, afterDoubleDash, options);
   return options;
 }
 

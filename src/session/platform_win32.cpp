@@ -10,6 +10,8 @@ void ConfigureStandardOutput() {
   std::setvbuf(stdout, nullptr, _isatty(_fileno(stdout)) ? _IONBF : _IOFBF, 512);
 }
 
-bool PortArgumentIsPath(const char*) { return false; }
+bool DevicePathsAllowed() {
+  return false;
+}
 
 }  // namespace talven
