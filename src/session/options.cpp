@@ -84,7 +84,7 @@ void PrintUsage(std::FILE* out) {
                "for on the console. Six or more arguments are all ignored.\n"
                "\n"
                "  MODEL  product code or label of the scanner (see the table below)\n"
-               "  PORT   serial port number n of COMn (1-256); on Linux and macOS n opens\n"
+               "  PORT   serial port n of COMn (1-256), as n or COMn; on Linux and macOS n opens\n"
                "         /dev/ttyS<n-1>, or give the device path itself, e.g. /dev/ttyUSB0.\n"
                "         talven --list-ports shows what to give here.\n"
                "  MODE   MASTER   PC -> scanner: send FILE to a scanner waiting as clone slave\n"
