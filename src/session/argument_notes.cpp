@@ -98,8 +98,15 @@ bool ExplainModeWord(std::string_view word, ModelId model, ArgumentNote& note) {
 bool ExplainPortWord(const PortWord& port, bool pathsAllowed, ArgumentNote& note) {
   if (port.kind == PortWordKind::kPath) return false;
   if (port.kind == PortWordKind::kNumber && port.rest.empty()) return false;
-  std::snprintf(note.data(), note.size(), "not a port; give a number n or COMn%s",
-                pathsAllowed ? ", or a device path such as /dev/ttyUSB0" : "");
+  const char* paths = pathsAllowed ? ", or a device path such as /dev/ttyUSB0" : "";
+  if (port.kind == PortWordKind::kNumber) {
+    std::snprintf(note.data(), note.size(),
+                  "taken as port %d, the rest is not understood; give "
+                  "a number n or COMn%s",
+                  static_cast<int>(port.number), paths);
+  } else {
+    std::snprintf(note.data(), note.size(), "not a port; give a number n or COMn%s", paths);
+  }
   return true;
 }
 
