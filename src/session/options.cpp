@@ -16,6 +16,14 @@ bool IsDashWord(const char* word) {
   return word[0] == '-' && word[1] != '\0' && (word[1] < '0' || word[1] > '9');
 }
 
+// Whether the option loop knows the word: tried alone, with a stand-in value should it take one.
+bool KnownOption(char* word) {
+  char program[] = "talven";
+  char value[] = "x";
+  char* probe[] = {program, word, value, nullptr};
+  return ParseOptions(3, probe).error == nullptr;
+}
+
 // A dash word among the positional arguments is a mistyped or misplaced option, not a model name or
 // a file name; after "--" every word is positional.
 void RefuseDashWords(int argc, char** argv, bool afterDoubleDash, Options& options) {
@@ -23,11 +31,9 @@ void RefuseDashWords(int argc, char** argv, bool afterDoubleDash, Options& optio
   for (int i = options.firstPositional; i < argc; ++i) {
     if (!IsDashWord(argv[i])) continue;
     options.error = argv[i];
-    const bool known = std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0 ||
-                       std::strcmp(argv[i], "--version") == 0 ||
-                       std::strcmp(argv[i], "--list-ports") == 0 ||
-                       std::strcmp(argv[i], "--trace") == 0;
-    if (known) options.errorReason = "options go before MODEL and the other arguments";
+    if (KnownOption(argv[i])) {
+      options.errorReason = "options go before MODEL and the other arguments";
+    }
     return;
   }
 }
