@@ -72,13 +72,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(answer <= text.size(), "an answer that consumed nothing");
     const std::size_t start = source.position();
     if (((choices >> (answer % 32)) & 1u) != 0) {
-      std::int32_t value = 0;
-      const talven::NumberAnswer result = talven::ReadNumberAnswer(source, value);
-      if (result == talven::NumberAnswer::kEndOfInput) break;
-      Require(source.position() > start, "a number answer consumed nothing");
-      if (result == talven::NumberAnswer::kNumber) {
-        const std::string read = text.substr(start, source.position() - start);
-        Require(value == CLibraryDecimal(read), "number answer value");
+      const talven::WordAnswer result = talven::ReadLineAnswer(source, word.get(), capacity);
+      if (result == talven::WordAnswer::kEndOfInput) break;
+      Require(source.position() > start, "a line answer consumed nothing");
+      Require(source.position() >= text.size() || text[source.position() - 1] == '\n',
+              "a line answer left part of its line");
+      if (result == talven::WordAnswer::kWord && capacity > 0) {
+        Require(std::strlen(word.get()) < capacity, "line length");
+        const talven::PortWord port = talven::ReadPortWord(word.get(), (choices & 1u) != 0);
+        Require(port.rest.size() < capacity && port.path.size() < capacity, "port word parts");
       }
     } else {
       const talven::WordAnswer result = talven::ReadWordAnswer(source, word.get(), capacity);

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     // The error is either the word that was not understood or a message about an option.
     const bool word = std::find(argv, argv + argc, options.error) != argv + argc;
     if (word) {
-      talven::ReportError(options.error, "unknown option");
+      talven::ReportError(options.error, options.errorReason);
     } else {
       std::fprintf(stderr, "talven: %s\n", options.error);
     }

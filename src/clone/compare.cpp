@@ -94,6 +94,10 @@ bool RunCompare() {
       ReportError(log.name, "the mismatch log could not be written completely");
     }
     CloseTrackedFile(log.file);
+    char reason[160];
+    std::snprintf(reason, sizeof reason, "%ld difference%s from the scanner's data, listed in %s",
+                  log.errorCount, log.errorCount == 1 ? "" : "s", log.name);
+    ReportError(gConfig.fileName, reason);
   }
   return log.errorCount == 0;
 }

@@ -42,11 +42,22 @@ void PrintRejectedExchange(const char* reply, const char* sent) {
 bool DeliverRecord(char* reply) {
   for (int send = 0; send < kSendsPerRecord; ++send) {
     SendCommand(gTransmitLineBuffer);
+    ShowOutputSoFar();
     ReceiveReply(reply);
     if (std::strcmp(reply, "OK") == 0) return true;
     PrintRejectedExchange(reply, gTransmitLineBuffer);
   }
   return false;
+}
+
+[[noreturn]] void LeaveForRefusedRecord(std::uint32_t number, const char* reply) {
+  char reason[160];
+  std::snprintf(reason, sizeof reason,
+                "record %u was not taken after %d sends (last answer: %s%.40s%s)",
+                static_cast<unsigned>(number), kSendsPerRecord, reply[0] != '\0' ? "\"" : "",
+                reply[0] != '\0' ? reply : "none", reply[0] != '\0' ? "\"" : "");
+  ReportError("scanner", reason);
+  Terminate(-1);
 }
 
 }  // namespace
@@ -56,6 +67,7 @@ bool RunMaster() {
   ReadTimeOfDay(gStopwatch.start);
   char* const reply = gReceiveLineBuffer;
   SendCommand("MDL");
+  ShowOutputSoFar();
   ReceiveLine(reply);
 
   std::memcpy(gTransmitLineBuffer, kRecordPrefix, kPrefixLength);
@@ -67,7 +79,7 @@ bool RunMaster() {
   std::uint16_t sessionSum = 0;
   while (ReadTextLine(gConfig.cloneFile, record, recordCapacity) > 0) {
     TrimTrailingNewlines(record);
-    if (!DeliverRecord(reply)) Terminate(-1);
+    if (!DeliverRecord(reply)) LeaveForRefusedRecord(sent + 1, reply);
     sessionSum = static_cast<std::uint16_t>(sessionSum + ChecksumFieldValue(record));
     if (sent % groupSize == gConfig.progressScale) std::printf("o");
     ++sent;
@@ -77,10 +89,15 @@ bool RunMaster() {
     // SendCommand ends the line with a CR of its own; scanners expect the sum line with both.
     std::snprintf(gTransmitLineBuffer, kLineBufferSize, "SUM %04X\r", unsigned{sessionSum});
     SendCommand(gTransmitLineBuffer);
+    ShowOutputSoFar();
     ReceiveLine(reply);
     if (std::strcmp(reply, "OK") != 0) {
       PrintRejectedExchange(reply, gTransmitLineBuffer);
       std::printf("Checksum Error!!\n ");
+      char reason[120];
+      std::snprintf(reason, sizeof reason, "the closing sum %04X was refused (answer: \"%.40s\")",
+                    unsigned{sessionSum}, reply);
+      ReportError("scanner", reason);
       return false;
     }
   }

@@ -68,6 +68,11 @@ bool RunSlave() {
         // The ")" after the line end is the message as users and their scripts know it.
         std::printf("\n\nChecksum Error ( stored sum=%04x ,recive sum = %04x\n)",
                     unsigned{tally.sessionSum}, received);
+        char reason[120];
+        std::snprintf(reason, sizeof reason,
+                      "its closing sum %04X differs from the sum of the records received, %04X",
+                      static_cast<unsigned>(received), unsigned{tally.sessionSum});
+        ReportError("scanner", reason);
         return false;
       }
       SendCommand("OK");

@@ -10,10 +10,15 @@ char gReceiveLineBuffer[kLineBufferSize];
 char gTransmitLineBuffer[kLineBufferSize];
 
 ReceivedCommand ReceiveCommand(char* line) {
+  ShowOutputSoFar();
   const std::size_t length = ReceiveLine(line);
   if (length < 4) line[4] = '\0';
   line[3] = '\0';
   return {line, line + 4};
+}
+
+void ShowOutputSoFar() {
+  std::fflush(stdout);
 }
 
 void PrintScannerIsMasterPrompt() {

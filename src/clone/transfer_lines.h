@@ -23,6 +23,10 @@ struct ReceivedCommand {
 
 ReceivedCommand ReceiveCommand(char* line);
 
+// Standard output is held back in a pipe or file; whoever reads it sees the prompts and progress so
+// far before the scanner is waited for.
+void ShowOutputSoFar();
+
 // The slave and compare transfers listen to a scanner that drives the exchange as clone master.
 void PrintScannerIsMasterPrompt();
 

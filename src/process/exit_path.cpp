@@ -62,6 +62,9 @@ void CheckInterrupt() {
 }
 
 [[noreturn]] void ExitForSignal(int signal) {
+  char what[32];
+  std::snprintf(what, sizeof what, "signal %d", signal);
+  ReportError(what, "ended the session");
   CloseEverything();
   RestoreConsole();
   std::fflush(stdout);

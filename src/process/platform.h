@@ -7,7 +7,7 @@ namespace talven {
 // 512-byte blocks when redirected.
 void ConfigureStandardOutput();
 
-// True when a port argument names a device by path ("/dev/ttyUSB0"), which only POSIX systems do.
-bool PortArgumentIsPath(const char* text);
+// True where a port may be named by its device path ("/dev/ttyUSB0"), which only POSIX systems do.
+bool DevicePathsAllowed();
 
 }  // namespace talven

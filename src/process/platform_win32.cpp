@@ -10,7 +10,7 @@ void ConfigureStandardOutput() {
   std::setvbuf(stdout, nullptr, _isatty(_fileno(stdout)) ? _IONBF : _IOFBF, 512);
 }
 
-bool PortArgumentIsPath(const char*) {
+bool DevicePathsAllowed() {
   return false;
 }
 

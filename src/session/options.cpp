@@ -8,13 +8,47 @@
 
 namespace talven {
 
+namespace {
+
+// A word that looks like an option: "-" and a letter, or "--" and more. "-4" is a number and "-"
+// alone a name.
+bool IsDashWord(const char* word) {
+  return word[0] == '-' && word[1] != '\0' && (word[1] < '0' || word[1] > '9');
+}
+
+// Whether the option loop knows the word: tried alone, with a stand-in value should it take one.
+bool KnownOption(char* word) {
+  char program[] = "talven";
+  char value[] = "x";
+  char* probe[] = {program, word, value, nullptr};
+  return ParseOptions(3, probe).error == nullptr;
+}
+
+// A dash word among the positional arguments is a mistyped or misplaced option, not a model name or
+// a file name; after "--" every word is positional.
+void RefuseDashWords(int argc, char** argv, bool afterDoubleDash, Options& options) {
+  if (options.error != nullptr || afterDoubleDash) return;
+  for (int i = options.firstPositional; i < argc; ++i) {
+    if (!IsDashWord(argv[i])) continue;
+    options.error = argv[i];
+    if (KnownOption(argv[i])) {
+      options.errorReason = "options go before MODEL and the other arguments";
+    }
+    return;
+  }
+}
+
+}  // namespace
+
 Options ParseOptions(int argc, char** argv) {
   Options options;
   int index = 1;
+  bool afterDoubleDash = false;
   for (; index < argc; ++index) {
     const char* word = argv[index];
     if (std::strcmp(word, "--") == 0) {
       ++index;
+      afterDoubleDash = true;
       break;
     }
     if (word[0] != '-' || word[1] != '-') {
@@ -22,6 +56,7 @@ Options ParseOptions(int argc, char** argv) {
         options.help = true;
         continue;
       }
+      if (IsDashWord(word)) options.error = word;
       break;
     }
     if (std::strcmp(word, "--help") == 0) {
@@ -42,6 +77,7 @@ Options ParseOptions(int argc, char** argv) {
     }
   }
   options.firstPositional = index;
+  RefuseDashWords(argc, argv, afterDoubleDash, options);
   return options;
 }
 
@@ -54,7 +90,7 @@ void PrintUsage(std::FILE* out) {
                "for on the console. Six or more arguments are all ignored.\n"
                "\n"
                "  MODEL  product code or label of the scanner (see the table below)\n"
-               "  PORT   serial port number n of COMn (1-256); on Linux and macOS n opens\n"
+               "  PORT   serial port n of COMn (1-256), as n or COMn; on Linux and macOS n opens\n"
                "         /dev/ttyS<n-1>, or give the device path itself, e.g. /dev/ttyUSB0.\n"
                "         talven --list-ports shows what to give here.\n"
                "  MODE   MASTER   PC -> scanner: send FILE to a scanner waiting as clone slave\n"

@@ -13,6 +13,8 @@ struct Options {
   const char* tracePath = nullptr;
   int firstPositional = 1;       // index in argv of the first positional argument
   const char* error = nullptr;   // set when the options cannot be understood
+  // What is wrong with error when it is a word of the command line.
+  const char* errorReason = "unknown option";
 };
 
 Options ParseOptions(int argc, char** argv);

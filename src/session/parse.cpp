@@ -26,7 +26,9 @@ namespace talven {
 
 namespace {
 
-bool IsAnswerSpace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsAnswerSpace(int c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 int SkipSpace(CharSource& input) {
   int c = input.Get();
@@ -35,34 +37,6 @@ int SkipSpace(CharSource& input) {
 }
 
 }  // namespace
-
-NumberAnswer ReadNumberAnswer(CharSource& input, std::int32_t& value) {
-  int c = SkipSpace(input);
-  if (c < 0) return NumberAnswer::kEndOfInput;
-  char digits[16];
-  std::size_t length = 0;
-  if (c == '+' || c == '-') {
-    digits[length++] = static_cast<char>(c);
-    c = input.Get();
-  }
-  bool any = false;
-  bool significant = false;
-  for (; c >= '0' && c <= '9'; c = input.Get()) {
-    any = true;
-    // Leading zeros would take the room of the digits that count ("%d" reads 0000000000000000005
-    // as 5). Further digits only push the value past the limit, where it saturates anyway.
-    if (c == '0' && !significant) continue;
-    significant = true;
-    if (length < sizeof digits) digits[length++] = static_cast<char>(c);
-  }
-  if (!any) {
-    while (c >= 0 && c != '\n') c = input.Get();
-    return NumberAnswer::kNotANumber;
-  }
-  if (c >= 0) input.Unget(c);
-  value = LeadingDecimal(std::string_view(digits, length));
-  return NumberAnswer::kNumber;
-}
 
 WordAnswer ReadWordAnswer(CharSource& input, char* out, std::size_t capacity) {
   int c = SkipSpace(input);
@@ -79,6 +53,51 @@ WordAnswer ReadWordAnswer(CharSource& input, char* out, std::size_t capacity) {
   if (c >= 0) input.Unget(c);
   if (capacity > 0) out[length] = '\0';
   return tooLong ? WordAnswer::kTooLong : WordAnswer::kWord;
+}
+
+WordAnswer ReadLineAnswer(CharSource& input, char* out, std::size_t capacity) {
+  int c = SkipSpace(input);
+  if (c < 0) return WordAnswer::kEndOfInput;
+  std::size_t length = 0;
+  bool tooLong = false;
+  for (; c >= 0 && c != '\n'; c = input.Get()) {
+    if (length + 1 < capacity) {
+      out[length++] = static_cast<char>(c);
+    } else {
+      tooLong = true;
+    }
+  }
+  while (length > 0 && IsAnswerSpace(out[length - 1])) --length;
+  if (capacity > 0) out[length] = '\0';
+  return tooLong ? WordAnswer::kTooLong : WordAnswer::kWord;
+}
+
+PortWord ReadPortWord(std::string_view text, bool pathsAllowed) {
+  PortWord word;
+  word.number = LeadingDecimal(text);
+  std::size_t end = text.size();
+  while (end > 0 && IsAnswerSpace(text[end - 1])) --end;
+  std::size_t i = 0;
+  while (i < end && IsAnswerSpace(text[i])) ++i;
+  if (pathsAllowed && i < end && text[i] == '/') {
+    word.kind = PortWordKind::kPath;
+    word.path = text.substr(i, end - i);
+    return word;
+  }
+  auto isDigit = [&](std::size_t at) { return at < end && text[at] >= '0' && text[at] <= '9'; };
+  auto upper = [&](std::size_t at) { return at < end ? (text[at] & ~0x20) : 0; };
+  std::size_t numberStart = i;  // the sign or first digit
+  if (upper(i) == 'C' && upper(i + 1) == 'O' && upper(i + 2) == 'M' && isDigit(i + 3))
+    numberStart = i + 3;
+  std::size_t after = numberStart;
+  if (after < end && (text[after] == '+' || text[after] == '-')) ++after;
+  if (!isDigit(after)) return word;
+  while (isDigit(after)) ++after;
+  word.kind = PortWordKind::kNumber;
+  word.number = LeadingDecimal(text.substr(numberStart, after - numberStart));
+  while (after < end && IsAnswerSpace(text[after])) ++after;
+  word.rest = text.substr(after, end - after);
+  return word;
 }
 
 }  // namespace talven

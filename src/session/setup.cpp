@@ -9,6 +9,7 @@
 #include "process/console.h"
 #include "process/exit_path.h"
 #include "process/platform.h"
+#include "session/argument_notes.h"
 #include "session/parse.h"
 
 namespace talven {
@@ -39,13 +40,36 @@ class StandardInput final : public CharSource {
   Terminate(-1);
 }
 
-// A menu answer: one key from the console, echoed.
-int ReadMenuKey() {
-  std::fflush(stdout);
-  if (!WaitForKey()) {
-    ReportError("console", "no keyboard to answer the menu from (give all arguments instead)");
-    Terminate(-1);
+// Why a menu asks although arguments were given, for the message when no keyboard can answer it.
+struct UnusedArguments {
+  const char* model = nullptr;
+  const char* mode = nullptr;
+  bool tooMany = false;
+};
+UnusedArguments gUnused;
+
+[[noreturn]] void LeaveForMissingKeyboard(const char* menu, const char* argument) {
+  char reason[200];
+  if (gUnused.tooMany) {
+    std::snprintf(reason, sizeof reason,
+                  "no keyboard to answer the %s menu (more than five arguments: all were ignored)",
+                  menu);
+  } else if (argument != nullptr) {
+    std::snprintf(reason, sizeof reason,
+                  "no keyboard to answer the %s menu (the argument %.100s was not taken)", menu,
+                  argument);
+  } else {
+    std::snprintf(reason, sizeof reason,
+                  "no keyboard to answer the %s menu (give all arguments instead)", menu);
   }
+  ReportError("console", reason);
+  Terminate(-1);
+}
+
+// A menu answer: one key from the console, echoed.
+int ReadMenuKey(const char* menu, const char* argument) {
+  std::fflush(stdout);
+  if (!WaitForKey()) LeaveForMissingKeyboard(menu, argument);
   const int key = ReadKeyEcho();
   if (key < 0) {
     ReportError("console", "the keyboard cannot be read");
@@ -70,38 +94,82 @@ bool CompareAllowedFor(ModelId model) {
   return model < kModelCount && kModels[model].compareAllowed;
 }
 
-void TakeArguments(int argc, char** argv) {
-  const int given = argc - 1;
-  if (given < 1 || given > 5) return;
-  if (given >= 5) gConfig.pauseOnExit = LeadingDecimal(argv[5]) == 1;
-  if (given >= 4) {
-    // A name longer than the field is refused, so the prompt asks for another.
-    if (std::strlen(argv[4]) <= kFileNameMax) {
-      std::snprintf(gConfig.fileName, sizeof gConfig.fileName, "%s", argv[4]);
-    }
+// One line on standard error for each argument that is not taken as given, in the order given.
+void ExplainArguments(int given, char** argv, const PortWord& port) {
+  ArgumentNote note{};
+  if (given > 5) {
+    ExplainTooManyArguments(given, note);
+    ReportError("arguments", note.data());
+    gUnused.tooMany = true;
+    return;
   }
-  if (given >= 3) gConfig.mode = LookupByName(ModeNames, argv[3]);
-  if (given >= 2) {
-    if (PortArgumentIsPath(argv[2]) && std::strlen(argv[2]) <= kFileNameMax) {
-      // The driver gives the path to this number of the port registry.
-      std::snprintf(gConfig.portPath, sizeof gConfig.portPath, "%s", argv[2]);
-      gConfig.port = kPathPort;
-    } else {
-      gConfig.port = LeadingDecimal(argv[2]);
-    }
+  if (given >= 1 && ExplainModelWord(argv[1], note)) {
+    ReportError(argv[1], note.data());
+    gUnused.model = argv[1];
   }
-  gConfig.model = LookupByName(ModelNames, argv[1]);
+  if (given >= 2 && gConfig.portPath[0] == '\0' &&
+      ExplainPortWord(port, DevicePathsAllowed(), note)) {
+    ReportError(argv[2], note.data());
+  }
+  if (given >= 3 && ExplainModeWord(argv[3], gConfig.model, note)) {
+    ReportError(argv[3], note.data());
+    gUnused.mode = argv[3];
+  }
+  if (given >= 4 && std::strlen(argv[4]) > kFileNameMax) {
+    ReportError("FILE", "the name is longer than 1023 characters");
+  }
+  if (given >= 5 && ExplainPauseWord(argv[5], note)) ReportError(argv[5], note.data());
 }
 
+void TakeArguments(int argc, char** argv) {
+  const int given = argc - 1;
+  PortWord port;
+  if (given >= 1 && given <= 5) {
+    if (given >= 5) gConfig.pauseOnExit = LeadingDecimal(argv[5]) == 1;
+    // A name longer than the field is refused, so the prompt asks for another.
+    if (given >= 4 && std::strlen(argv[4]) <= kFileNameMax) {
+      std::snprintf(gConfig.fileName, sizeof gConfig.fileName, "%s", argv[4]);
+    }
+    if (given >= 3) gConfig.mode = LookupByName(ModeNames, argv[3]);
+    if (given >= 2) {
+      port = ReadPortWord(argv[2], DevicePathsAllowed());
+      if (port.kind == PortWordKind::kPath && port.path.size() <= kFileNameMax) {
+        // The driver gives the path to this number of the port registry.
+        std::snprintf(gConfig.portPath, sizeof gConfig.portPath, "%.*s",
+                      static_cast<int>(port.path.size()), port.path.data());
+        gConfig.port = kPathPort;
+      } else {
+        gConfig.port = port.number;
+      }
+    }
+    gConfig.model = LookupByName(ModelNames, argv[1]);
+  }
+  ExplainArguments(given, argv, port);
+}
+
+// The rest of an answer line is not left for the next prompt; a device path is taken as the
+// argument would take it.
 void AskPort(StandardInput& input) {
+  char answer[kFileNameMax + 1];
   while (gConfig.port == kNoPort) {
     std::printf("Input Com port (1-99): ");
     std::fflush(stdout);
-    std::int32_t value = 0;
-    const NumberAnswer answer = ReadNumberAnswer(input, value);
-    if (answer == NumberAnswer::kEndOfInput) LeaveForEndOfInput();
-    if (answer == NumberAnswer::kNumber && value >= 1 && value <= 99) {
-      gConfig.port = value;
+    const WordAnswer read = ReadLineAnswer(input, answer, sizeof answer);
+    if (read == WordAnswer::kEndOfInput) LeaveForEndOfInput();
+    const PortWord port =
+        ReadPortWord(read == WordAnswer::kWord ? answer : "", DevicePathsAllowed());
+    if (port.kind == PortWordKind::kPath) {
+      std::snprintf(gConfig.portPath, sizeof gConfig.portPath, "%.*s",
+                    static_cast<int>(port.path.size()), port.path.data());
+      gConfig.port = kPathPort;
+    } else if (port.kind == PortWordKind::kNumber && port.number >= 1 && port.number <= 99) {
+      gConfig.port = port.number;
+      if (!port.rest.empty()) {
+        char rest[kFileNameMax + 1];
+        std::snprintf(rest, sizeof rest, "%.*s", static_cast<int>(port.rest.size()),
+                      port.rest.data());
+        ReportError(rest, "ignored after the port number");
+      }
     } else {
       std::printf("\aINVALID COM port\n\n");
       gConfig.port = kNoPort;
@@ -115,7 +183,7 @@ void AskModel() {
     for (std::size_t row = 0; row < kMenuLineCount; ++row) {
       std::fputs(ModelMenuLine(row).data(), stdout);
     }
-    gConfig.model = ModelForMenuKey(ReadMenuKey());
+    gConfig.model = ModelForMenuKey(ReadMenuKey("model", gUnused.model));
     if (gConfig.model == kNoModel) std::printf("\a\n\n");
     std::printf("\n\n");
   }
@@ -128,7 +196,7 @@ void AskMode() {
     std::printf("  1 : Master ( PC ->SCN )\n");
     std::printf("  2 : Slave  ( SCN->PC  )\n");
     if (compareAllowed) std::printf("  3 : Compare \n");
-    const int key = ReadMenuKey();
+    const int key = ReadMenuKey("mode", gUnused.mode);
     if (key == '1') {
       gConfig.mode = kMaster;
     } else if (key == '2') {
@@ -175,6 +243,7 @@ void PrintSummary() {
 
 void SetupSession(int argc, char** argv) {
   gConfig = SessionConfig{};
+  gUnused = UnusedArguments{};
   TakeArguments(argc, argv);
   if (gConfig.mode == kCompare && !CompareAllowedFor(gConfig.model)) gConfig.mode = kNoMode;
   if (argc < 5) std::printf("\n");

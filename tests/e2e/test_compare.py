@@ -60,6 +60,8 @@ def test_two_differences_on_console_and_in_log(run, scanner, tmp_path):
     stamp = datetime.datetime.strptime(log.stem, "%Y_%m_%d__%H_%M_%S")
     assert begun <= stamp <= started
     assert log.read_bytes() == (block1 + "\r\n" + block2 + "\r\n").encode()
+    assert app.stderr().decode() == (f"talven: {tmp_path / 'file.txt'}: 2 differences from the "
+                                     f"scanner's data, listed in {log.name}\n")
 
 
 def test_file_shorter_than_data(run, scanner, tmp_path):

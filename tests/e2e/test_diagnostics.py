@@ -2,6 +2,7 @@
 standard output keeps its fixed texts, the wire trace, and documentation that matches --help."""
 import fcntl
 import grp
+import gzip
 import os
 import pathlib
 import re
@@ -128,7 +129,7 @@ def test_port_failure_names_device_and_reason(run, scanner, tmp_path, situation)
                         app.stderr()), app.stderr()
 
 
-@pytest.mark.parametrize("word,number", [("COM3", 0), ("-4", -4), ("257", 257)])
+@pytest.mark.parametrize("word,number", [("0", 0), ("-4", -4), ("257", 257)])
 def test_port_number_nobody_answers_to(run, tmp_path, word, number):
     (tmp_path / "d.txt").write_text("")
     app = run("KM504R", word, "MASTER", "d.txt", "0")
@@ -366,7 +367,7 @@ def test_manual_page_formats_without_warnings():
     assert result.returncode == 0 and result.stderr == b"", result.stderr
 
 
-def test_install_puts_the_manual_page_in_section_one(tmp_path):
+def test_install_puts_the_docs_and_the_manual_page_in_place(tmp_path):
     build = pathlib.Path(BINARY).resolve().parent
     if not (build / "cmake_install.cmake").exists():
         pytest.skip("TALVEN_BIN is not in a CMake build tree")
@@ -374,5 +375,15 @@ def test_install_puts_the_manual_page_in_section_one(tmp_path):
         pytest.skip("the install also copies LICENSE, which the tree does not have yet")
     subprocess.run(["cmake", "--install", str(build), "--prefix", str(tmp_path)],
                    capture_output=True, timeout=60, check=True)
-    installed = list(tmp_path.glob("**/man1/talven.1"))
-    assert [p.read_bytes() for p in installed] == [(REPO / "docs/talven.1").read_bytes()]
+    [page] = tmp_path.glob("**/man1/talven.1.gz")
+    # The packages' version stands for the banner's: "0.07H" is 0.7.8.
+    major, minor, letter = re.search(r'TALVEN_VERSION "(\d+)\.(\d+)([A-Z])"',
+                                     (REPO / "src/session/version.h").read_text()).groups()
+    version = f"{int(major)}.{int(minor)}.{ord(letter) - ord('A') + 1}"
+    assert f"Version {major}.{minor}{letter}".encode() in BANNER
+    expected = (REPO / "docs/talven.1").read_text().replace("@PROJECT_VERSION@", version)
+    assert gzip.decompress(page.read_bytes()).decode() == expected
+    docs = tmp_path / "share/doc/talven"
+    assert (docs / "USER_GUIDE.md").read_bytes() == (REPO / "docs/USER_GUIDE.md").read_bytes()
+    assert (docs / "copyright").read_bytes() == (REPO / "LICENSE").read_bytes()
+    assert f"talven ({version})".encode() in gzip.decompress((docs / "changelog.gz").read_bytes())

@@ -89,6 +89,7 @@ def test_ten_refusals_end_the_process(run, scanner, tmp_path):
     assert b"error" not in out and b"complete" not in out
     assert app.wait() == 255
     assert scanner.read_for(0.2) == b""
+    assert app.stderr() == b'talven: scanner: record 1 was not taken after 10 sends (last answer: "NG")\n'
 
 
 def test_sum_refused_is_a_checksum_error(run, scanner, tmp_path):
@@ -103,6 +104,8 @@ def test_sum_refused_is_a_checksum_error(run, scanner, tmp_path):
                         .encode() + ERROR_LINE)
     # No END after a refused sum.
     assert scanner.read_for(0.2) == b""
+    assert app.stderr() == (f'talven: scanner: the closing sum {field_sum(records):04X} was refused '
+                            f'(answer: "NG")\n').encode()
 
 
 def test_sum_wraps_at_sixteen_bits(run, scanner, tmp_path):

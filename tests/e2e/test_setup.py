@@ -1,11 +1,15 @@
 """Start-up: arguments, prompts, menus, the clone file, the summary and the way out."""
+import os
+import select
 import signal
 import subprocess
+import time
 
 import pytest
 
 from conftest import (
-    BANNER, BINARY, COMPARE_LINE, MISSING_PORT, MODEL_MENU, MODE_MENU, WAIT, summary)
+    BANNER, BINARY, COMPARE_LINE, MASTER_PROMPT, MISSING_PORT, MODEL_MENU, MODE_MENU, SLAVE_PROMPT,
+    WAIT, record, summary)
 
 def test_no_arguments_asks_for_everything(run, tmp_path):
     (tmp_path / "data.txt").write_text("0~00FD\n")
@@ -39,7 +43,7 @@ def test_six_arguments_are_all_ignored(run, tmp_path):
     app.expect(BANNER + b"Input Com port (1-99): ")
 
 
-@pytest.mark.parametrize("answer", ["0", "100", "-5", "COM3"])
+@pytest.mark.parametrize("answer", ["0", "100", "-5", "COM100", "zz 3"])
 def test_port_prompt_refuses_out_of_range(run, answer):
     app = run()
     app.expect(b"Input Com port (1-99): ")
@@ -178,3 +182,94 @@ def test_help_and_version_touch_nothing(run, tmp_path):
     app = run("--version")
     assert app.output() == b"talven Version 0.07H\r\n"
     assert [p for p in tmp_path.iterdir() if not p.name.startswith(".")] == []
+
+
+# --- Words that are not taken: one line on standard error each --------------------------------
+
+NOT_A_PORT = "not a port; give a number n or COMn, or a device path such as /dev/ttyUSB0"
+COMPARE_MODELS = "KM504R, KM503R and KM524R"
+ARGUMENT_NOTES = [
+    # (arguments, typed on standard input, exit status, the start of a line on standard error)
+    (["qr140a", MISSING_PORT, "SLAVE", "x.txt", "0"], "", 255,
+     "qr140a: not a model name; names are in capitals: QR140A"),
+    (["qr140a", MISSING_PORT, "SLAVE", "x.txt", "0"], "", 255,
+     "console: no keyboard to answer the model menu (the argument qr140a was not taken)"),
+    (["QR450PL", MISSING_PORT], "", 255,
+     "QR450PL: the menu's name for model f; as an argument give QR450A or KM536R"),
+    (["NOSUCH"], "", 255, "NOSUCH: not a model name; give a label or code that talven --help"),
+    (["KM506R", MISSING_PORT, "COMPARE", "x.txt", "0"], "", 255,
+     f"COMPARE: KM506R has no compare; it is for {COMPARE_MODELS}"),
+    (["NOSUCH", MISSING_PORT, "COMPARE"], "", 255,
+     f"COMPARE: needs a known model; compare is for {COMPARE_MODELS}"),
+    (["KM504R", MISSING_PORT, "slave", "x.txt", "0"], "", 255,
+     "console: no keyboard to answer the mode menu (the argument slave was not taken)"),
+    (["KM504R", "abc", "SLAVE", "x.txt", "0"], "", 255, f"abc: {NOT_A_PORT}"),
+    (["KM504R", "20x", "SLAVE", "x.txt", "0"], "", 255,
+     "20x: taken as port 20, the rest is not understood; give a number n or COMn, or a device"),
+    (["KM504R", "com20", "SLAVE", "x.txt", "0"], "", 255, "/dev/ttyS19: no such device"),
+    (["KM504R", MISSING_PORT, "SLAVE", "x.txt", "yes"], "", 255,
+     "yes: not a number; give 1 to wait for a key at the end or 0 not to"),
+    (["KM504R", MISSING_PORT, "SLAVE", "x.txt", "0", "extra"], "", 255,
+     "arguments: 6 given, at most 5 are taken (MODEL PORT MODE FILE PAUSE); all are ignored"),
+    (["KM504R", "255", "SLAVE", "x.txt", "0"], f"{MISSING_PORT[:2]} zz\n", 255,
+     "zz: ignored after the port number"),
+    (["-V"], "", 2, "-V: unknown option"),
+    (["KM504R", "200", "-x"], "", 2, "-x: unknown option"),
+    (["KM504R", "--trace", "w.log"], "", 2,
+     "--trace: options go before MODEL and the other arguments"),
+]
+
+
+@pytest.mark.parametrize("args,typed,status,line", ARGUMENT_NOTES)
+def test_words_not_taken_are_named_on_standard_error(tmp_path, args, typed, status, line):
+    result = subprocess.run([BINARY, *args], cwd=tmp_path, input=typed.encode(),
+                            capture_output=True, timeout=WAIT, start_new_session=True)
+    assert result.returncode == status
+    lines = result.stderr.decode().splitlines()
+    assert any(l.startswith("talven: " + line) for l in lines), lines
+
+
+def test_port_prompt_drops_the_rest_of_its_line(tmp_path):
+    result = subprocess.run([BINARY, "KM504R", "255", "SLAVE"], cwd=tmp_path,
+                            input=f"{MISSING_PORT[:2]} zz\nout.txt\n".encode(),
+                            capture_output=True, timeout=WAIT, start_new_session=True)
+    assert b"Input clone file name : \n" + summary("out.txt", "KM504R", 20, b"\n") in result.stdout
+    assert not (tmp_path / "zz").exists() and (tmp_path / "out.txt").exists()
+
+
+def read_until(pipe, expected, program, timeout=WAIT):
+    """What the pipe gives until the expected bytes arrive, while the program is still waiting."""
+    seen = b""
+    deadline = time.monotonic() + timeout
+    while expected not in seen:
+        ready, _, _ = select.select([pipe], [], [], max(0, deadline - time.monotonic()))
+        assert ready, f"{expected!r} not readable; so far {seen!r}"
+        seen += os.read(pipe.fileno(), 65536)
+    assert program.poll() is None
+    return seen
+
+
+@pytest.mark.parametrize("mode", ["prompt", "SLAVE", "MASTER"])
+def test_piped_output_shows_each_wait(scanner, tmp_path, mode):
+    """Standard output into a pipe: the text before every wait is readable during the wait."""
+    (tmp_path / "in.txt").write_text(record("01,a") + "\n")
+    args = [] if mode == "prompt" else ["KM504R", scanner.path, mode, "in.txt", "0"]
+    program = subprocess.Popen([BINARY, *args], cwd=tmp_path, stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                               start_new_session=True)
+    try:
+        if mode == "prompt":
+            read_until(program.stdout, b"Input Com port (1-99): ", program)
+        elif mode == "SLAVE":
+            read_until(program.stdout, SLAVE_PROMPT.replace(b"\r\n", b"\n"), program)
+            for key in range(2):
+                scanner.send_line(f"CLN {record(f'{key:02},a')}")
+                assert scanner.read_line() == b"OK"
+            read_until(program.stdout, b"o", program)
+        else:
+            # No keyboard: the ready wait is skipped and the program waits for the scanner.
+            read_until(program.stdout, MASTER_PROMPT.replace(b"\r\n", b"\n"), program)
+            assert scanner.read_line() == b"MDL"
+    finally:
+        program.kill()
+        program.wait(WAIT)

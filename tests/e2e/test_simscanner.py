@@ -207,6 +207,8 @@ def test_master_role_sends_corrupt_copies_and_resends(sim, scanner, tmp_path):
     scanner.send(b"OK\r")
     assert scanner.read_line() == b"END"
     assert program.wait() == 0, program.messages()
+    # Each record came again once after its refused good copy, the first two also after a corrupt one.
+    assert "6 records sent (8 resends)" in program.messages()
     assert saved.read_bytes() == clone_file(accepted)
 
 
@@ -336,6 +338,7 @@ def test_lf_after_cr_both_ways(sim, scanner):
     ["--role", "slave", "--pty", "--timeout-ms"],
     ["--role", "other", "--pty"],
     ["--role", "slave", "--pty", "--bogus"],
+    ["--role", "master", "--pty", "--generate", "1", "--wrong-sum"],
     ["--role", "master", "--pty", "--records", "missing.txt"],
 ])
 def test_usage_errors(tmp_path, args):

@@ -103,6 +103,8 @@ def test_wrong_sum_stops_without_answer(run, scanner, tmp_path):
     assert out.endswith(f"\r\n\r\nChecksum Error ( stored sum={field(r):04x} ,recive sum = "
                         f"{wide:04x}\r\n)".encode() + ERROR_LINE)
     assert app.wait() == 0
+    assert app.stderr() == (f"talven: scanner: its closing sum {wide:04X} differs from the "
+                            f"sum of the records received, {field(r):04X}\n").encode()
     assert_silent(scanner, 0.1)
     # The record answered before the bad sum is kept.
     assert (tmp_path / "out.txt").read_bytes() == (r + "\r\n").encode()

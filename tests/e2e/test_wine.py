@@ -46,7 +46,10 @@ def test_slave_session_writes_the_records_byte_exact(platform, scanner, tmp_path
 
 
 def test_slave_wrong_sum_gives_the_error_summary(platform, scanner, tmp_path):
-    app = platform.start("KM504R", platform.port(scanner), "SLAVE", "out.txt", "0")
+    port = platform.port(scanner)
+    # Windows users write the port as COMn, in any case.
+    app = platform.start("KM504R", f"com{port}" if platform.name == "wine" else port, "SLAVE",
+                         "out.txt", "0")
     app.expect(SLAVE_PROMPT)
     r = record("01,x")
     assert exchange(scanner, "CLN " + r) == b"OK"
@@ -54,6 +57,8 @@ def test_slave_wrong_sum_gives_the_error_summary(platform, scanner, tmp_path):
     assert app.output() == (f"\r\n\r\nChecksum Error ( stored sum={field(r):04x} ,recive sum = "
                             f"0000\r\n)".encode() + ERROR_LINE)
     assert app.wait() == 0
+    assert f"talven: scanner: its closing sum 0000 differs from the sum of the records received, "\
+           f"{field(r):04X}\n".encode() in app.stderr().replace(b"\r\n", b"\n")
     assert (tmp_path / "out.txt").read_bytes() == (r + "\r\n").encode()
 
 

@@ -33,38 +33,53 @@ class StringSource final : public CharSource {
   std::size_t position_ = 0;
 };
 
-TEST(NumberAnswer, NumbersAndRejects) {
-  StringSource input("\n  42\nabc def\n-5 7x\n");
-  std::int32_t value = 0;
-  EXPECT_EQ(ReadNumberAnswer(input, value), NumberAnswer::kNumber);
-  EXPECT_EQ(value, 42);
-  // Not a number: the rest of its line goes, so the next answer is read afresh.
-  EXPECT_EQ(ReadNumberAnswer(input, value), NumberAnswer::kNotANumber);
-  EXPECT_EQ(ReadNumberAnswer(input, value), NumberAnswer::kNumber);
-  EXPECT_EQ(value, -5);
-  EXPECT_EQ(ReadNumberAnswer(input, value), NumberAnswer::kNumber);
-  EXPECT_EQ(value, 7);
-  EXPECT_EQ(input.Rest(), "x\n");
-  EXPECT_EQ(ReadNumberAnswer(input, value), NumberAnswer::kNotANumber);
-  EXPECT_EQ(ReadNumberAnswer(input, value), NumberAnswer::kEndOfInput);
+TEST(LineAnswer, TakesTheWholeLineAndLeavesTheNext) {
+  StringSource input("\n  1 zz \r\n/dev/tty USB\nabcdefghij\nlast");
+  char line[10];
+  EXPECT_EQ(ReadLineAnswer(input, line, sizeof line), WordAnswer::kWord);
+  EXPECT_STREQ(line, "1 zz");
+  EXPECT_EQ(ReadLineAnswer(input, line, sizeof line), WordAnswer::kTooLong);
+  EXPECT_EQ(ReadLineAnswer(input, line, sizeof line), WordAnswer::kTooLong);
+  EXPECT_EQ(ReadLineAnswer(input, line, sizeof line), WordAnswer::kWord);
+  EXPECT_STREQ(line, "last");
+  EXPECT_EQ(ReadLineAnswer(input, line, sizeof line), WordAnswer::kEndOfInput);
 }
 
-TEST(NumberAnswer, LeadingZerosDoNotCrowdOutTheDigits) {
-  StringSource input("0000000000000000005 -00000000000000000012\n");
-  std::int32_t value = 0;
-  EXPECT_EQ(ReadNumberAnswer(input, value), NumberAnswer::kNumber);
-  EXPECT_EQ(value, 5);
-  EXPECT_EQ(ReadNumberAnswer(input, value), NumberAnswer::kNumber);
-  EXPECT_EQ(value, -12);
+struct PortWordCase {
+  const char* text;
+  bool paths;
+  PortWordKind kind;
+  std::int32_t number;
+  const char* restOrPath;
+};
+
+class PortWordTest : public ::testing::TestWithParam<PortWordCase> {};
+
+TEST_P(PortWordTest, Reads) {
+  const PortWordCase& c = GetParam();
+  const PortWord word = ReadPortWord(c.text, c.paths);
+  EXPECT_EQ(word.kind, c.kind);
+  EXPECT_EQ(word.number, c.number);
+  EXPECT_EQ(c.kind == PortWordKind::kPath ? word.path : word.rest, c.restOrPath);
 }
 
-TEST(NumberAnswer, SignWithoutDigitsIsNotANumber) {
-  StringSource input("-\n3\n");
-  std::int32_t value = 0;
-  EXPECT_EQ(ReadNumberAnswer(input, value), NumberAnswer::kNotANumber);
-  EXPECT_EQ(ReadNumberAnswer(input, value), NumberAnswer::kNumber);
-  EXPECT_EQ(value, 3);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Words, PortWordTest,
+    ::testing::Values(PortWordCase{"3", true, PortWordKind::kNumber, 3, ""},
+                      PortWordCase{" -4 ", true, PortWordKind::kNumber, -4, ""},
+                      PortWordCase{"COM3", false, PortWordKind::kNumber, 3, ""},
+                      PortWordCase{"com12", true, PortWordKind::kNumber, 12, ""},
+                      PortWordCase{"Com007 x", true, PortWordKind::kNumber, 7, "x"},
+                      PortWordCase{"1 zz", true, PortWordKind::kNumber, 1, "zz"},
+                      PortWordCase{"3x", true, PortWordKind::kNumber, 3, "x"},
+                      PortWordCase{"00000000000000000005", true, PortWordKind::kNumber, 5, ""},
+                      PortWordCase{"99999999999", true, PortWordKind::kNumber, 2147483647, ""},
+                      PortWordCase{"COM", true, PortWordKind::kNotAPort, 0, ""},
+                      PortWordCase{"COM-3", true, PortWordKind::kNotAPort, 0, ""},
+                      PortWordCase{"-", true, PortWordKind::kNotAPort, 0, ""},
+                      PortWordCase{"", true, PortWordKind::kNotAPort, 0, ""},
+                      PortWordCase{"/dev/ttyUSB0 ", true, PortWordKind::kPath, 0, "/dev/ttyUSB0"},
+                      PortWordCase{"/dev/ttyUSB0", false, PortWordKind::kNotAPort, 0, ""}));
 
 TEST(WordAnswer, OneWordAtATime) {
   StringSource input("  my file.txt\n");

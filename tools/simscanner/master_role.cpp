@@ -34,6 +34,9 @@ class MasterSession {
         if (reply == "OK") {
           ++corruptAccepted_;
           Note("record %zu: a corrupt copy was answered OK", i);
+        } else {
+          // The good copy that follows a refused corrupt one is a resend of the record.
+          ++resends_;
         }
       }
       if (!Deliver(record, i)) return Finish(failure_);

@@ -50,7 +50,7 @@ constexpr char kHelp[] =
     "  --corrupt K        master: send a corrupt copy of each of the first K records first\n"
     "  --corrupt-first    the same as --corrupt 1\n"
     "  --lf-after-cr      send LF after every CR\n"
-    "  --wrong-sum        master: send a wrong SUM; slave: refuse the SUM\n"
+    "  --wrong-sum        master (with --sum): send a wrong SUM; slave: refuse the SUM\n"
     "  --reject-first K   slave: refuse the first K records received\n"
     "  --reject-reply T   slave: the refusal sent for --reject-first (default NG)\n"
     "  --silent-after N   stop sending (master) or answering (slave) after N records\n"
@@ -191,6 +191,7 @@ std::string CheckConsistency(const Options& o) {
     }
     if (!o.out.empty()) return "--out is for the slave role";
     if (o.rejectCount > 0) return "--reject-first is for the slave role";
+    if (o.wrongSum && !o.sendSum) return "--wrong-sum as master needs --sum";
   } else {
     if (o.generate || !o.recordsFile.empty()) {
       return "--records and --generate are for the master role";
