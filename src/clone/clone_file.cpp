@@ -7,16 +7,23 @@
 namespace talven {
 
 std::size_t ReadTextLine(std::FILE* file, char* buffer, std::size_t capacity) {
+  std::uint64_t consumed = 0;
+  return ReadTextLine(file, buffer, capacity, consumed);
+}
+
+std::size_t ReadTextLine(std::FILE* file, char* buffer, std::size_t capacity,
+                         std::uint64_t& consumed) {
   std::size_t length = 0;
   while (length + 1 < capacity) {
     const int c = std::getc(file);
     if (c == EOF) break;
-    if (c == '\r') continue;
     if (c == kEndOfFileMark) {
       // Leave the mark in place so that every later read also ends here.
       std::ungetc(c, file);
       break;
     }
+    ++consumed;
+    if (c == '\r') continue;
     buffer[length++] = static_cast<char>(c);
     if (c == '\n') break;
   }

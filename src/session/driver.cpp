@@ -58,7 +58,7 @@ int RunTransfer() {
 
 }  // namespace
 
-[[noreturn]] void RunSession(int argc, char** argv) {
+[[noreturn]] void RunSession(int argc, char** argv, int failedStatus) {
   ConfigureStandardOutput();
   InstallExitSignals();
   std::printf("               ***** TALVEN EMULATOR PRO %s *****\n\n", kVersionText);
@@ -84,7 +84,7 @@ int RunTransfer() {
     std::printf("\n\n(x_x);  error\n");
   }
   CloseAllPorts();
-  Terminate(0);
+  Terminate(result == 1 ? 0 : failedStatus);
 }
 
 }  // namespace talven

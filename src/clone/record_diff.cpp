@@ -1,0 +1,108 @@
+#include "clone/record_diff.h"
+
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+
+namespace talven {
+
+namespace {
+
+// FNV-1a, 64 bits: a false "same" between two records is as likely as one in 2^64.
+std::uint64_t Hash(std::string_view text) {
+  std::uint64_t hash = 0xCBF29CE484222325ULL;
+  for (const char c : text) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 0x100000001B3ULL;
+  }
+  return hash;
+}
+
+}  // namespace
+
+std::string_view RecordKeyText(const char* record) {
+  return std::string_view(record, std::strcspn(record, ",~"));
+}
+
+RecordDigest DigestRecord(const char* record) {
+  return {Hash(RecordKeyText(record)), Hash(record)};
+}
+
+void DiffIndex::Seal() {
+  byKey_.resize(old_.size());
+  std::iota(byKey_.begin(), byKey_.end(), 0U);
+  std::sort(byKey_.begin(), byKey_.end(), [this](std::uint32_t a, std::uint32_t b) {
+    return old_[a].key != old_[b].key ? old_[a].key < old_[b].key : a < b;
+  });
+  taken_.assign(old_.size(), 0);
+}
+
+DiffIndex::Pairing DiffIndex::PairNew(const RecordDigest& digest) {
+  const auto first = std::lower_bound(
+      byKey_.begin(), byKey_.end(), digest.key,
+      [this](std::uint32_t index, std::uint64_t key) { return old_[index].key < key; });
+  if (first == byKey_.end() || old_[*first].key != digest.key) {
+    return {DiffOutcome::kAdded, 0};
+  }
+  std::uint32_t& taken = taken_[static_cast<std::size_t>(first - byKey_.begin())];
+  const auto partner = first + taken;
+  if (partner == byKey_.end() || old_[*partner].key != digest.key) {
+    return {DiffOutcome::kAdded, 0};
+  }
+  ++taken;
+  const bool same = old_[*partner].text == digest.text;
+  return {same ? DiffOutcome::kSame : DiffOutcome::kChanged, *partner};
+}
+
+std::vector<std::uint32_t> DiffIndex::Unpaired() const {
+  std::vector<std::uint32_t> unpaired;
+  for (std::size_t first = 0; first < byKey_.size();) {
+    std::size_t end = first + 1;
+    while (end < byKey_.size() && old_[byKey_[end]].key == old_[byKey_[first]].key) ++end;
+    for (std::size_t at = first + taken_[first]; at < end; ++at) unpaired.push_back(byKey_[at]);
+    first = end;
+  }
+  std::sort(unpaired.begin(), unpaired.end());
+  return unpaired;
+}
+
+void DiffTally::Count(DiffOutcome outcome) {
+  switch (outcome) {
+    case DiffOutcome::kSame:
+      ++same;
+      break;
+    case DiffOutcome::kChanged:
+      ++changed;
+      break;
+    case DiffOutcome::kAdded:
+      ++added;
+      break;
+    case DiffOutcome::kRemoved:
+      ++removed;
+      break;
+  }
+}
+
+std::string FormatDiffBlock(DiffOutcome outcome, std::uint64_t oldLine, const char* oldText,
+                            std::uint64_t newLine, const char* newText) {
+  static constexpr const char* kHeadings[] = {"Same", "Changed", "Added", "Removed"};
+  std::string block = kHeadings[static_cast<int>(outcome)];
+  block += ":";
+  if (oldLine != 0) block += " OLD line " + std::to_string(oldLine);
+  if (oldLine != 0 && newLine != 0) block += ",";
+  if (newLine != 0) block += " NEW line " + std::to_string(newLine);
+  // The values stand in the same column as in the mismatch log.
+  block += "\n    Old Data=";
+  block += oldText;
+  block += "\n    New Data=";
+  block += newText;
+  block += "\n\n";
+  return block;
+}
+
+std::string FormatDiffSummary(const DiffTally& tally) {
+  return std::to_string(tally.same) + " same, " + std::to_string(tally.changed) + " changed, " +
+         std::to_string(tally.added) + " added, " + std::to_string(tally.removed) + " removed";
+}
+
+}  // namespace talven
