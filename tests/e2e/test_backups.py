@@ -127,3 +127,19 @@ def test_exit_code_of_a_session(run, scanner, tmp_path, exit_code, mismatch, sta
     scanner.send_line("END")
     assert app.output().endswith(ERROR_LINE) == mismatch
     assert app.wait() == status
+
+
+def test_check_and_diff_on_every_platform(platform, tmp_path):
+    (tmp_path / "old.txt").write_bytes(lines(A, B))
+    (tmp_path / "new.txt").write_bytes(lines(B, "0001,x~0000", end="\n"))
+    app = platform.start("--check", "new.txt")
+    assert app.output() == (b"new.txt line 2: checksum 0000 does not match its record ("
+                            + record("0001,x")[-4:].encode() + b")\r\n"
+                            + f"new.txt: 2 records, 2 distinct keys, 1 not valid, "
+                              f"SUM {sum_of(B):04X}\r\n".encode())
+    assert app.wait() == 1
+    app = platform.start("--diff", "old.txt", "new.txt")
+    assert app.output() == (f"Changed: OLD line 1, NEW line 2\r\n    Old Data={A}\r\n"
+                            f"    New Data=0001,x~0000\r\n\r\n"
+                            f"1 same, 1 changed, 0 added, 0 removed\r\n").encode("latin-1")
+    assert app.wait() == 1

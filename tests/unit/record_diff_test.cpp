@@ -28,10 +28,10 @@ TEST_P(DiffMatching, PairsByKeyAndOccurrence) {
   std::vector<std::string> pairings;
   for (const std::string& r : c.newRecords) {
     const DiffIndex::Pairing p = index.PairNew(DigestRecord(r.c_str()));
-    pairings.push_back(p.outcome == DiffOutcome::kAdded
-                           ? "A"
-                           : (p.outcome == DiffOutcome::kSame ? "S" : "C") +
-                                 std::to_string(p.oldIndex));
+    std::string tag = p.outcome == DiffOutcome::kAdded ? "A" : "C";
+    if (p.outcome == DiffOutcome::kSame) tag = "S";
+    if (p.outcome != DiffOutcome::kAdded) tag.append(std::to_string(p.oldIndex));
+    pairings.push_back(tag);
   }
   EXPECT_EQ(pairings, c.pairings);
   EXPECT_EQ(index.Unpaired(), c.removed);
