@@ -41,9 +41,13 @@ class DiffIndex {
   std::size_t oldCount() const { return old_.size(); }
 
  private:
+  // Where the key's records start in byKey_; byKey_.size() when OLD has none.
+  std::size_t FindKey(std::uint64_t key) const;
+
   std::vector<RecordDigest> old_;
   std::vector<std::uint32_t> byKey_;  // indices into old_, by key, each key's in file order
   std::vector<std::uint32_t> taken_;  // at the first position of a key in byKey_: how many paired
+  std::vector<std::uint32_t> slots_;  // open addressing by key: first position in byKey_ + 1
 };
 
 struct DiffTally {
