@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "clone/clone_file.h"
@@ -48,8 +50,13 @@ const char* Reread(RecordReader& reader, const RecordPositions& positions, std::
   return reader.text();
 }
 
-// Standard output that could not take the report must not end as an answer.
-int Delivered(int status) {
+// The reason for a file that could not be read goes to standard error; a report that standard
+// output could not take must not end as an answer either.
+int Answered(int status, const ReadFailure& failure) {
+  if (status == kFileUnreadable) {
+    ReportError(failure.name, std::strerror(failure.error));
+    return status;
+  }
   if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return status;
   ReportError("standard output", std::strerror(errno != 0 ? errno : EIO));
   return kFileUnreadable;
@@ -89,6 +96,8 @@ int DiffCloneFiles(const char* oldName, std::FILE* oldFile, const char* newName,
   DiffIndex index;
   RecordPositions positions;
   while (oldReader.Next()) {
+    // Indices are 32-bit; a file of that many records would not fit in memory anyway.
+    if (positions.offsets.size() == UINT32_MAX) return Unreadable(failure, oldName, EFBIG);
     const auto at = static_cast<std::uint32_t>(positions.offsets.size());
     if (oldReader.piece() > 0) positions.continuations.push_back(at);
     positions.offsets.push_back(oldReader.offset());
@@ -129,13 +138,14 @@ int RunCheckCommand(const char* path) {
     return kFileUnreadable;
   }
   ReadFailure failure;
-  const int status = CheckCloneFile(path, file, stdout, failure);
-  std::fclose(file);
-  if (status == kFileUnreadable) {
-    ReportError(failure.name, std::strerror(failure.error));
-    return status;
+  int status = kFileUnreadable;
+  try {
+    status = CheckCloneFile(path, file, stdout, failure);
+  } catch (const std::bad_alloc&) {
+    status = Unreadable(failure, path, ENOMEM);
   }
-  return Delivered(status);
+  std::fclose(file);
+  return Answered(status, failure);
 }
 
 int RunDiffCommand(const char* oldPath, const char* newPath) {
@@ -152,14 +162,16 @@ int RunDiffCommand(const char* oldPath, const char* newPath) {
   }
   ReadFailure failure;
   DiffTally tally;
-  const int status = DiffCloneFiles(oldPath, oldFile, newPath, newFile, stdout, failure, tally);
+  int status = kFileUnreadable;
+  try {
+    status = DiffCloneFiles(oldPath, oldFile, newPath, newFile, stdout, failure, tally);
+  } catch (const std::bad_alloc&) {
+    // OLD is the file that is held in memory, as digests.
+    status = Unreadable(failure, oldPath, ENOMEM);
+  }
   std::fclose(oldFile);
   std::fclose(newFile);
-  if (status == kFileUnreadable) {
-    ReportError(failure.name, std::strerror(failure.error));
-    return status;
-  }
-  return Delivered(status);
+  return Answered(status, failure);
 }
 
 }  // namespace talven
