@@ -1,6 +1,7 @@
 // A clone file's records as the master transfer reads them, with where each one stands in the file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
