@@ -72,6 +72,7 @@ Options ParseOptions(int argc, char** argv) {
 void PrintUsage(std::FILE* out) {
   std::fprintf(out,
                "Usage: talven [OPTIONS] [MODEL [PORT [MODE [FILE [PAUSE]]]]]\n"
+               "       talven --check FILE | --diff OLD NEW\n"
                "\n"
                "Copies a scanner's clone data between the scanner and a PC over a serial port.\n"
                "Arguments are taken by position, in the order above; whatever is missing is asked\n"
