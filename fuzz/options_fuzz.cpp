@@ -48,6 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const talven::Options options = talven::ParseOptions(argc, argv.data());
   Require(options.firstPositional >= 1 && options.firstPositional <= argc, "first positional");
   if (options.tracePath != nullptr) Require(IsArgument(argv, options.tracePath), "trace path");
+  for (const char* path : {options.checkPath, options.diffPaths[0], options.diffPaths[1]}) {
+    if (path != nullptr) Require(IsArgument(argv, path), "file question path");
+  }
+  if (options.diffPaths[0] != nullptr) Require(options.diffPaths[1] != nullptr, "one diff path");
   if (options.error != nullptr) {
     Require(std::strlen(options.error) > 0, "empty error");
   }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "clone/backup_commands.h"
 #include "process/exit_path.h"
 #include "serial/port_list.h"
 #include "serial/wire_trace.h"
@@ -43,6 +44,10 @@ int main(int argc, char** argv) {
     talven::PrintPortList(stdout, talven::ListSerialPorts());
     return 0;
   }
+  if (options.checkPath != nullptr) return talven::RunCheckCommand(options.checkPath);
+  if (options.diffPaths[0] != nullptr) {
+    return talven::RunDiffCommand(options.diffPaths[0], options.diffPaths[1]);
+  }
   if (options.tracePath != nullptr && !talven::StartWireTrace(options.tracePath)) {
     talven::ReportError(options.tracePath, std::strerror(errno));
     return kUsageStatus;
@@ -51,5 +56,6 @@ int main(int argc, char** argv) {
   std::vector<char*> positional{argv[0]};
   for (int i = options.firstPositional; i < argc; ++i) positional.push_back(argv[i]);
   positional.push_back(nullptr);
-  talven::RunSession(static_cast<int>(positional.size() - 1), positional.data());
+  talven::RunSession(static_cast<int>(positional.size() - 1), positional.data(),
+                     options.exitCode ? 1 : 0);
 }

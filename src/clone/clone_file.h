@@ -13,6 +13,9 @@ inline constexpr unsigned char kEndOfFileMark = 0x1A;
 // Reads one line up to and including its LF into buffer, at most capacity - 1 characters,
 // NUL-terminated. Returns the number of characters stored; 0 at the end of the text.
 std::size_t ReadTextLine(std::FILE* file, char* buffer, std::size_t capacity);
+// As above, and adds to consumed every byte taken from the file, dropped CRs included.
+std::size_t ReadTextLine(std::FILE* file, char* buffer, std::size_t capacity,
+                         std::uint64_t& consumed);
 
 // Writes text, storing each LF as CR LF. Returns false when the stream reports an error.
 bool WriteText(std::FILE* file, const char* text, std::size_t length);

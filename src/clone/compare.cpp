@@ -77,15 +77,19 @@ bool RunCompare() {
       SendCommand("OK");
       PrintProgressMark(received, model.progressInterval);
       ++received;
-      // Records past the end of the file are answered but have nothing to be compared with.
-      if (ReadTextLine(gConfig.cloneFile, fileLine, kLineBufferSize) > 0) {
-        TrimTrailingNewlines(fileLine);
-        if (std::strcmp(command.argument, fileLine) != 0) {
-          ReportMismatch(log, fileLine, command.argument);
-        }
+      // A record past the end of the file has no partner: that is a difference too.
+      const bool paired = ReadTextLine(gConfig.cloneFile, fileLine, kLineBufferSize) > 0;
+      TrimTrailingNewlines(fileLine);
+      if (!paired || std::strcmp(command.argument, fileLine) != 0) {
+        ReportMismatch(log, fileLine, command.argument);
       }
     }
     if (command.Is("END")) break;
+  }
+  // So is every line of the file that no record came for.
+  while (ReadTextLine(gConfig.cloneFile, fileLine, kLineBufferSize) > 0) {
+    TrimTrailingNewlines(fileLine);
+    ReportMismatch(log, fileLine, "");
   }
   ReadTimeOfDay(gStopwatch.end);
   if (log.file != nullptr) {

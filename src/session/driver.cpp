@@ -60,7 +60,7 @@ bool RunTransfer() {
 
 }  // namespace
 
-[[noreturn]] void RunSession(int argc, char** argv) {
+[[noreturn]] void RunSession(int argc, char** argv, int failedStatus) {
   ConfigureStandardOutput();
   InstallSignalHandlers();
   std::printf("               ***** TALVEN EMULATOR PRO %s *****\n\n", kVersionText);
@@ -86,7 +86,7 @@ bool RunTransfer() {
     std::printf("\n\n(x_x);  error\n");
   }
   CloseAllPorts();
-  Terminate(0);
+  Terminate(completed ? 0 : failedStatus);
 }
 
 }  // namespace talven

@@ -10,7 +10,8 @@ namespace talven {
 
 inline constexpr const char* kVersionText = "Version " TALVEN_VERSION;
 
-// Runs the whole session; never returns.
-[[noreturn]] void RunSession(int argc, char** argv);
+// Runs the whole session; never returns. A result of "error" exits with failedStatus (0 by
+// default: the result line tells).
+[[noreturn]] void RunSession(int argc, char** argv, int failedStatus = 0);
 
 }  // namespace talven

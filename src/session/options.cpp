@@ -71,6 +71,21 @@ Options ParseOptions(int argc, char** argv) {
         break;
       }
       options.tracePath = argv[++index];
+    } else if (std::strcmp(word, "--exit-code") == 0) {
+      options.exitCode = true;
+    } else if (std::strcmp(word, "--check") == 0) {
+      if (index + 1 >= argc) {
+        options.error = "--check needs a file name";
+        break;
+      }
+      options.checkPath = argv[++index];
+    } else if (std::strcmp(word, "--diff") == 0) {
+      if (index + 2 >= argc) {
+        options.error = "--diff needs two file names, OLD and NEW";
+        break;
+      }
+      options.diffPaths[0] = argv[++index];
+      options.diffPaths[1] = argv[++index];
     } else {
       options.error = word;
       break;
@@ -78,12 +93,22 @@ Options ParseOptions(int argc, char** argv) {
   }
   options.firstPositional = index;
   RefuseDashWords(argc, argv, afterDoubleDash, options);
+  // The file questions need no scanner and take nothing else.
+  const bool fileQuestion = options.checkPath != nullptr || options.diffPaths[0] != nullptr;
+  if (options.error == nullptr && fileQuestion) {
+    if (options.checkPath != nullptr && options.diffPaths[0] != nullptr) {
+      options.error = "--check and --diff cannot be given together";
+    } else if (index < argc) {
+      options.error = "--check and --diff take no further arguments";
+    }
+  }
   return options;
 }
 
 void PrintUsage(std::FILE* out) {
   std::fprintf(out,
                "Usage: talven [OPTIONS] [MODEL [PORT [MODE [FILE [PAUSE]]]]]\n"
+               "       talven --check FILE | --diff OLD NEW\n"
                "\n"
                "Copies a scanner's clone data between the scanner and a PC over a serial port.\n"
                "Arguments are taken by position, in the order above; whatever is missing is asked\n"
@@ -106,6 +131,11 @@ void PrintUsage(std::FILE* out) {
                "  --version         show the version and exit\n"
                "  --list-ports      list this machine's serial ports and exit\n"
                "  --trace FILE      record every byte on the wire, with times, in FILE\n"
+               "  --exit-code       exit with 1 when the session's result is an error\n"
+               "  --check FILE      check every record of FILE without a scanner; exit 0 when\n"
+               "                    all are valid, 1 when one is not\n"
+               "  --diff OLD NEW    compare two clone files record by record, matched by key\n"
+               "                    (the text before the first comma); exit 0 when the same\n"
                "\n"
                "Models:\n"
                "  key  label       code    speed   compare\n");
@@ -126,9 +156,12 @@ void PrintUsage(std::FILE* out) {
                "\n"
                "Exit status:\n"
                "  0      the session reached its report (also after a failed transfer)\n"
+               "  1      with --exit-code: the result was an error; with --check: a record is\n"
+               "         not valid; with --diff: the files differ\n"
                "  255    a fault ended it early: the port could not be opened or set, a record\n"
                "         was not taken after 10 sends, the mismatch log could not be created,\n"
-               "         or a question could not be answered (-1 on Windows)\n"
+               "         or a question could not be answered (-1 on Windows); with --check or\n"
+               "         --diff: a file could not be read\n"
                "  2      the options could not be understood, or the trace file not created\n"
                "  128+N  ended by signal N (Ctrl+C: 130)\n"
                "\n"
@@ -136,7 +169,13 @@ void PrintUsage(std::FILE* out) {
                "  talven KM504R 3 SLAVE scanner.txt 0\n"
                "      receive the scanner's data from COM3 into scanner.txt, no key wait\n"
                "  talven --trace wire.log QRX320A /dev/ttyUSB0 MASTER scanner.txt\n"
-               "      send scanner.txt to the scanner on /dev/ttyUSB0, recording the wire\n");
+               "      send scanner.txt to the scanner on /dev/ttyUSB0, recording the wire\n"
+               "  talven --exit-code KM504R 3 COMPARE scanner.txt 0\n"
+               "      compare the scanner with scanner.txt; exit status 1 when they differ\n"
+               "  talven --check scanner.txt\n"
+               "      check every record of scanner.txt and show the SUM it would send\n"
+               "  talven --diff 2026-11-01.txt 2026-12-01.txt\n"
+               "      show the records changed, added and removed between two backups\n");
 }
 
 }  // namespace talven

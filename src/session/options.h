@@ -11,8 +11,11 @@ struct Options {
   bool version = false;
   bool listPorts = false;
   const char* tracePath = nullptr;
-  int firstPositional = 1;       // index in argv of the first positional argument
-  const char* error = nullptr;   // set when the options cannot be understood
+  bool exitCode = false;            // a session whose result is an error exits with 1
+  const char* checkPath = nullptr;  // --check FILE
+  const char* diffPaths[2] = {};    // --diff OLD NEW
+  int firstPositional = 1;          // index in argv of the first positional argument
+  const char* error = nullptr;      // set when the options cannot be understood
   // What is wrong with error when it is a word of the command line.
   const char* errorReason = "unknown option";
 };

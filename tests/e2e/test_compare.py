@@ -4,6 +4,8 @@ import re
 import shutil
 import time
 
+import pytest
+
 from conftest import COMPLETE, ERROR_LINE, SLAVE_PROMPT, record
 
 LOG_NAME = re.compile(r"^\d{4}_\d\d_\d\d__\d\d_\d\d_\d\d\.log$")
@@ -64,12 +66,30 @@ def test_two_differences_on_console_and_in_log(run, scanner, tmp_path):
                                      f"scanner's data, listed in {log.name}\n")
 
 
-def test_file_shorter_than_data(run, scanner, tmp_path):
-    app = start_compare(run, scanner, tmp_path, [record("01,a")])
-    send_all(scanner, [record("01,a"), record("02,extra"), record("03,extra")])
+@pytest.mark.parametrize("file_lines, sent", [
+    ([], [record("01,a"), record("02,b")]),                   # an empty file
+    ([record("01,a")], [record("01,a"), record("02,extra")]),  # the scanner has more
+    ([record("01,a"), record("02,more"), ""], [record("01,a")]),  # the file has more
+])
+def test_records_without_a_partner_are_differences(run, scanner, tmp_path, file_lines, sent):
+    app = start_compare(run, scanner, tmp_path, file_lines)
+    send_all(scanner, sent)
     scanner.send_line("END")
-    assert COMPLETE.search(app.output())
-    assert logs(tmp_path) == []
+    out = app.output()
+    # Each unpaired record or line is logged with an empty other side, in the usual two lines.
+    blocks = []
+    for i in range(max(len(file_lines), len(sent))):
+        if i < len(file_lines) and i < len(sent):
+            continue
+        master = file_lines[i] if i < len(file_lines) else ""
+        received = sent[i] if i < len(sent) else ""
+        blocks.append(f"Error Count ={len(blocks) + 1}\r\n Master Data={master}\r\n"
+                      f" Recive Data={received}\r\n")
+    for block in blocks:
+        assert f"\r\n{block}".encode() in out
+    assert out.endswith(f"\r\nError Count ={len(blocks)}\r\n".encode() + ERROR_LINE)
+    [log] = logs(tmp_path)
+    assert log.read_bytes() == "".join(block + "\r\n" for block in blocks).encode()
 
 
 def test_trailing_spaces_differ(run, scanner, tmp_path):

@@ -332,7 +332,7 @@ def test_model_table_is_the_same_in_help_guide_and_manual():
 
 
 def exit_statuses(help_lines):
-    """The statuses --help lists: "0", "255", "2", "128+N"."""
+    """The statuses --help lists: "0", "1", "255", "2", "128+N"."""
     start = help_lines.index("Exit status:") + 1
     return [m.group(1) for line in help_lines[start:]
             if (m := re.match(r"  (\d+(?:\+N)?) ", line))]
@@ -348,7 +348,7 @@ def test_docs_name_every_option_status_and_message(doc):
     for option in sorted(options):
         assert option in text, option
     statuses = exit_statuses(help_lines)
-    assert statuses == ["0", "255", "2", "128+N"]
+    assert statuses == ["0", "1", "255", "2", "128+N"]
     for status in statuses:
         assert (f"\n.B {status}\n" if manual else f"\n| `{status}`") in text, status
     for message in ["MASTER", "SLAVE", "COMPARE", "RS-232C ERROR", "no such device",

@@ -450,7 +450,8 @@ def flood(scanner, data, chunk=65536):
 
 @pytest.mark.parametrize("mode", ["SLAVE", "COMPARE"])
 def test_flood_and_a_megabyte_line_without_cr(run, scanner, tmp_path, mode):
-    (tmp_path / "in.txt").write_bytes(clone_file(RECORDS))
+    # Compare gets the one record it will be sent: a line without its record is a difference.
+    (tmp_path / "in.txt").write_bytes(clone_file(RECORDS[:1]))
     app = start_slave(run, scanner) if mode == "SLAVE" else start_compare(run, scanner, "in.txt")
     pid = app.child.pid
     base = memory_kib(pid)
@@ -545,14 +546,16 @@ def test_compare_with_odd_bytes_logs_them_exactly(run, scanner, tmp_path):
     send_all(scanner, [other_high])
     scanner.send(b"CLN " + WITH_NUL + b"\r")  # compared as text: equal
     assert scanner.read_line() == b"OK"
-    send_all(scanner, [PLAIN, record("0004,not compared: the file has ended")])
+    surplus = record("0004,the file has ended")
+    send_all(scanner, [PLAIN, surplus])
     scanner.send_line("END")
     out = app.output()
-    assert out.endswith(b"\r\nError Count =1\r\n" + ERROR_LINE)
+    assert out.endswith(b"\r\nError Count =2\r\n" + ERROR_LINE)
     [log] = tmp_path.glob("*.log")
     assert log.read_bytes() == (b"Error Count =1\r\n Master Data=" + HIGH.encode("latin-1")
                                 + b"\r\n Recive Data=" + other_high.encode("latin-1")
-                                + b"\r\n\r\n")
+                                + b"\r\n\r\nError Count =2\r\n Master Data=\r\n Recive Data="
+                                + surplus.encode() + b"\r\n\r\n")
 
 
 # --- A line count that wraps ---------------------------------------------------------------------

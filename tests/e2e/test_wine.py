@@ -102,7 +102,8 @@ def test_compare_counts_and_logs_mismatches(platform, scanner, tmp_path, differi
     (tmp_path / "clone.txt").write_bytes("".join(r + "\r\n" for r in lines).encode())
     sent = [record(f"{k:04X},XX{k}") if k in differing else r for k, r in enumerate(lines)]
     began = datetime.datetime.now().replace(microsecond=0)
-    app = platform.start("KM504R", platform.port(scanner), "COMPARE", "clone.txt", "0")
+    options = ["--exit-code"] if len(differing) != 1 else []
+    app = platform.start(*options, "KM504R", platform.port(scanner), "COMPARE", "clone.txt", "0")
     app.expect(SLAVE_PROMPT)
     assert exchange(scanner, "MDL") == b"QRFAMTK00"
     for r in sent:
@@ -110,7 +111,7 @@ def test_compare_counts_and_logs_mismatches(platform, scanner, tmp_path, differi
     scanner.send_line("SUM 1234")  # not examined, not answered
     scanner.send_line("END")
     out = app.output()
-    assert app.wait() == 0
+    assert app.wait() == (1 if options and differing else 0)
     assert scanner.read_for(0.2) == b""
     logs = [p for p in tmp_path.iterdir() if p.suffix == ".log"]
     if not differing:

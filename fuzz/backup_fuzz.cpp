@@ -1,0 +1,88 @@
+// The readers behind --check and --diff on any two clone files: neither crashes nor reads past a
+// buffer, the check judges each record as the slave would, a file compared with itself is the same,
+// and the diff accounts for every record of both files exactly once.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "clone/backup_commands.h"
+#include "clone/record.h"
+#include "clone/record_check.h"
+#include "clone/record_reader.h"
+
+namespace {
+
+void Require(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "backup: %s\n", what);
+    std::abort();
+  }
+}
+
+// fmemopen refuses an empty buffer; a file of one 0x1A byte reads as empty too.
+std::FILE* Open(std::string& bytes) {
+  if (bytes.empty()) bytes = "\x1A";
+  std::FILE* file = fmemopen(bytes.data(), bytes.size(), "rb");
+  Require(file != nullptr, "fmemopen");
+  return file;
+}
+
+std::uint64_t CountRecords(std::string bytes) {
+  std::FILE* file = Open(bytes);
+  talven::RecordReader reader(file);
+  std::uint64_t count = 0;
+  while (reader.Next()) {
+    ++count;
+    const talven::RecordCheck check = talven::CheckRecord(reader.text());
+    Require((check.fault == talven::RecordFault::kNone) ==
+                (talven::RecordChecksumValid(reader.text()) == 1),
+            "the check and the slave disagree about a record");
+  }
+  std::fclose(file);
+  return count;
+}
+
+int Diff(std::string oldBytes, std::string newBytes, talven::DiffTally& tally) {
+  std::FILE* oldFile = Open(oldBytes);
+  std::FILE* newFile = Open(newBytes);
+  std::FILE* out = std::fopen("/dev/null", "w");
+  talven::ReadFailure failure;
+  const int status = talven::DiffCloneFiles("old", oldFile, "new", newFile, out, failure, tally);
+  std::fclose(out);
+  std::fclose(oldFile);
+  std::fclose(newFile);
+  return status;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  FuzzedDataProvider input(data, size);
+  std::string oldBytes = input.ConsumeRandomLengthString(size);
+  std::string newBytes = input.ConsumeRemainingBytesAsString();
+
+  std::string checked = oldBytes;
+  std::FILE* file = Open(checked);
+  std::FILE* out = std::fopen("/dev/null", "w");
+  talven::ReadFailure failure;
+  const int status = talven::CheckCloneFile("old", file, out, failure);
+  Require(status == talven::kFilesAgree || status == talven::kFilesDisagree, "check status");
+  std::fclose(out);
+  std::fclose(file);
+
+  const std::uint64_t oldCount = CountRecords(oldBytes);
+  const std::uint64_t newCount = CountRecords(newBytes);
+  talven::DiffTally self;
+  Require(Diff(oldBytes, oldBytes, self) == talven::kFilesAgree && self.same == oldCount,
+          "a file differs from itself");
+  talven::DiffTally tally;
+  const int diffStatus = Diff(oldBytes, newBytes, tally);
+  Require(diffStatus == (tally.differs() ? talven::kFilesDisagree : talven::kFilesAgree),
+          "diff status");
+  Require(tally.same + tally.changed + tally.removed == oldCount, "an OLD record lost or doubled");
+  Require(tally.same + tally.changed + tally.added == newCount, "a NEW record lost or doubled");
+  return 0;
+}

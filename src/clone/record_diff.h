@@ -1,0 +1,67 @@
+// Pairing the records of two clone files by key and occurrence, and the lines that show a pair.
+// Records are kept as digests, so that two files of a million records each fit in a few MiB.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace talven {
+
+// The record's key: the text before its first "," (or before its "~" when that comes first).
+std::string_view RecordKeyText(const char* record);
+
+struct RecordDigest {
+  std::uint64_t key = 0;   // hash of RecordKeyText
+  std::uint64_t text = 0;  // hash of the whole record
+};
+
+RecordDigest DigestRecord(const char* record);
+
+enum class DiffOutcome { kSame, kChanged, kAdded, kRemoved };
+
+// The records of OLD, then each record of NEW in its order: the n-th record of NEW with a key
+// pairs with the n-th record of OLD with that key.
+class DiffIndex {
+ public:
+  void AddOld(const RecordDigest& digest) { old_.push_back(digest); }
+  // Call once after the last AddOld.
+  void Seal();
+
+  struct Pairing {
+    DiffOutcome outcome;
+    std::uint32_t oldIndex;  // the partner in OLD, for kSame and kChanged
+  };
+  Pairing PairNew(const RecordDigest& digest);
+
+  // The records of OLD that no record of NEW took, in OLD's order.
+  std::vector<std::uint32_t> Unpaired() const;
+
+  std::size_t oldCount() const { return old_.size(); }
+
+ private:
+  // Where the key's records start in byKey_; byKey_.size() when OLD has none.
+  std::size_t FindKey(std::uint64_t key) const;
+
+  std::vector<RecordDigest> old_;
+  std::vector<std::uint32_t> byKey_;  // indices into old_, by key, each key's in file order
+  std::vector<std::uint32_t> taken_;  // at the first position of a key in byKey_: how many paired
+  std::vector<std::uint32_t> slots_;  // open addressing by key: first position in byKey_ + 1
+};
+
+struct DiffTally {
+  std::uint64_t same = 0, changed = 0, added = 0, removed = 0;
+  void Count(DiffOutcome outcome);
+  bool differs() const { return changed + added + removed != 0; }
+};
+
+// One difference, as the mismatch log shows one: a heading, then OLD's and NEW's text on two lines
+// (empty for the side that has no record), then an empty line. A line of 0 is not shown.
+std::string FormatDiffBlock(DiffOutcome outcome, std::uint64_t oldLine, const char* oldText,
+                            std::uint64_t newLine, const char* newText);
+
+// "3 same, 1 changed, 0 added, 2 removed"
+std::string FormatDiffSummary(const DiffTally& tally);
+
+}  // namespace talven
