@@ -1,4 +1,5 @@
-// CR-terminated command lines on the session's port: one send and two receives that wait differently.
+// CR-terminated command lines on the session's port: one send and two receives that wait differently
+// but take the bytes in the order they arrived, from one receive buffer.
 #pragma once
 
 #include <cstddef>
@@ -20,8 +21,8 @@ unsigned char NextReceivedByte();
 // stored length (bytes before the terminator, NULs inside the line included).
 std::size_t ReceiveLine(char* destination);
 
-// A reply read byte by byte with up to 10 attempts per byte under the read time-out; answers 0 when the
-// line ended with CR, -1 when a byte did not come.
+// A reply taken byte by byte with up to 10 attempts per byte, each waiting up to the port's read
+// time-out; answers 0 when the line ended with CR, -1 when a byte did not come.
 std::int32_t ReceiveReply(char* destination);
 
 // Forgets what the receive buffer holds (for tests and a fresh session).
