@@ -3,6 +3,7 @@
 // No operation prints.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 
@@ -15,11 +16,13 @@ using PortStatus = std::int32_t;
 
 inline constexpr PortNumber kFirstPort = 1;
 inline constexpr PortNumber kLastPort = 256;
+// A number no port has nor any port argument is likely to give; callers mark "none chosen" with it.
+inline constexpr PortNumber kUnchosenPort = INT32_MIN;
 
 inline constexpr PortStatus kPortOk = 0;
-inline constexpr PortStatus kPortNotOpen = 1;       // out of range, or not open
-inline constexpr PortStatus kPortCallFailed = 2;    // a system call failed; OpenPort: already open
-inline constexpr PortStatus kPortCannotOpen = 3;    // OpenPort: the device cannot be opened
+inline constexpr PortStatus kPortNotOpen = 1;     // out of range, or not open
+inline constexpr PortStatus kPortCallFailed = 2;  // a system call failed; OpenPort: already open
+inline constexpr PortStatus kPortCannotOpen = 3;  // OpenPort: the device cannot be opened
 
 PortStatus CheckPort(PortNumber port);
 PortStatus OpenPort(PortNumber port, std::int32_t inQueueSize, std::int32_t outQueueSize);
@@ -47,8 +50,8 @@ PortWait WaitForInput(PortNumber port, std::int32_t timeoutMs);
 // True once the device has failed under an open port (hang-up, unplugged adapter, read errors).
 bool PortFailed(PortNumber port);
 
-// The device a port number opens: "\\.\COM<n>" on Windows, "/dev/ttyS<n-1>" elsewhere, unless a path
-// was assigned to the number. Returns the length written (always NUL-terminated, cut to fit).
+// The device a port number opens: "\\.\COM<n>" on Windows, "/dev/ttyS<n-1>" elsewhere, unless a
+// path was assigned to the number. Returns the length written (always NUL-terminated, cut to fit).
 std::size_t FormatDevicePath(PortNumber port, char* out, std::size_t capacity);
 void AssignDevicePath(PortNumber port, const char* path);  // null or "" drops the assignment
 

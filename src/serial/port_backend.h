@@ -2,6 +2,7 @@
 // backend linked in (port_posix.cpp or port_win32.cpp). Private to src/serial and its tests.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 #include "serial/link_settings.h"

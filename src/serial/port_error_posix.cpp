@@ -64,8 +64,8 @@ void RecordOpenError(int code, const char* path) {
 }
 
 void RecordSystemError(int code) {
-  RecordPortError(code, std::strerror(code), DeviceGone(code) ? PortFault::kVanished
-                                                              : PortFault::kOther);
+  RecordPortError(code, std::strerror(code),
+                  DeviceGone(code) ? PortFault::kVanished : PortFault::kOther);
 }
 
 bool DeviceGone(int code) {

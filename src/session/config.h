@@ -4,12 +4,13 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "serial/port.h"
 #include "session/catalogue.h"
 
 namespace talven {
 
 using PortNumber = std::int32_t;
-inline constexpr PortNumber kNoPort = 255;
+inline constexpr PortNumber kNoPort = kUnchosenPort;  // so that 255 can be a port
 // The registry number a device named by path is opened under.
 inline constexpr PortNumber kPathPort = 1;
 

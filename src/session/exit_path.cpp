@@ -57,6 +57,7 @@ void CheckInterrupt() {
 }
 
 [[noreturn]] void ExitForSignal(int signal) {
+  EnterExitPath();
   CloseAllPorts();
   CloseAllTrackedFiles();
   RestoreConsole();
@@ -65,6 +66,7 @@ void CheckInterrupt() {
 }
 
 [[noreturn]] void Terminate(int code) {
+  EnterExitPath();
   CloseAllPorts();
   CloseAllTrackedFiles();
   if (gConfig.pauseOnExit == 1) {

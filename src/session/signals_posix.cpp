@@ -9,7 +9,9 @@ namespace {
 
 volatile std::sig_atomic_t gTakenSignal = 0;
 
-void RecordSignal(int signal) { gTakenSignal = signal; }
+void RecordSignal(int signal) {
+  gTakenSignal = signal;
+}
 
 }  // namespace
 
@@ -25,6 +27,11 @@ void InstallSignalHandlers() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-int TakenSignal() { return gTakenSignal; }
+int TakenSignal() {
+  return gTakenSignal;
+}
+
+// The handlers only record the signal: the exit path runs on the main thread alone.
+void EnterExitPath() {}
 
 }  // namespace talven

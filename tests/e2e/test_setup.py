@@ -25,11 +25,13 @@ def test_no_arguments_asks_for_everything(run, tmp_path):
     assert b"/dev/ttyS19: no such device" in app.stderr()
 
 
-def test_five_arguments_ask_nothing(run, tmp_path):
+# Every port number the registry has is taken from the command line, 255 too.
+@pytest.mark.parametrize("port", [MISSING_PORT, "255", "256"])
+def test_five_arguments_ask_nothing(run, tmp_path, port):
     (tmp_path / "data.txt").write_text("0~00FD\n")
-    app = run("KM504R", MISSING_PORT, "MASTER", "data.txt", "0")
+    app = run("KM504R", port, "MASTER", "data.txt", "0")
     out = app.output()
-    assert out == BANNER + summary("data.txt", "KM504R", MISSING_PORT) + b"RS-232C ERROR\r\n"
+    assert out == BANNER + summary("data.txt", "KM504R", port) + b"RS-232C ERROR\r\n"
     assert app.wait() == 255
 
 

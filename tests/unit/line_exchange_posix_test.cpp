@@ -109,8 +109,12 @@ TEST_F(LineExchangeTest, LinesAndRepliesShareTheBytesInArrivalOrder) {
     const char* expected;
   };
   const Step steps[] = {
-      {"OK\rNG\rMDL\r", true, "OK"}, {"", true, "NG"},     {"", false, "MDL"},
-      {"ID\rX", false, "ID"},         {"OK\r", true, "XOK"}, {"A\rB\r", true, "A"},
+      {"OK\rNG\rMDL\r", true, "OK"},
+      {"", true, "NG"},
+      {"", false, "MDL"},
+      {"ID\rX", false, "ID"},
+      {"OK\r", true, "XOK"},
+      {"A\rB\r", true, "A"},
       {"", false, "B"},
   };
   for (const Step& step : steps) {

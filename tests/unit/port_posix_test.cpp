@@ -1,9 +1,9 @@
 // The port layer over pseudo-terminals: the slave is the port's device, the master is the cable.
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
