@@ -1,5 +1,5 @@
 // Serial ports on Windows: a COM handle configured through its DCB and time-out block. Every read
-// runs under a wait that a byte arriving ends (see SetReadWait), so no wait polls.
+// runs under a wait that a byte arriving ends (see SetReadWait and FillAhead), so no wait polls.
 #include <windows.h>
 
 #include "serial/port_backend.h"
@@ -78,11 +78,19 @@ std::int32_t ReadUnder(PortEntry& entry, std::int32_t waitMs, void* out, std::in
   return static_cast<std::int32_t>(got);
 }
 
-// Reads into the read-ahead, so that a wait or a short read keeps every byte it took.
+// Reads into the read-ahead, so that a wait or a short read keeps every byte it took. The wait is
+// a read of one byte, which ends at the first byte everywhere (wine waits out the whole time for
+// a longer read); whatever came with it follows in a read that returns at once.
 std::int32_t FillAhead(PortEntry& entry, std::int32_t waitMs) {
   ReadAhead& ahead = *entry.ahead;
-  ahead.Filled(ReadUnder(entry, waitMs, ahead.bytes, sizeof ahead.bytes));
-  return ahead.Waiting();
+  std::int32_t got = ReadUnder(entry, waitMs, ahead.bytes, 1);
+  if (got == 1) {
+    const std::int32_t queued = DriverQueue(entry);
+    const std::int32_t room = static_cast<std::int32_t>(sizeof ahead.bytes) - 1;
+    if (queued > 0) got += ReadUnder(entry, waitMs, ahead.bytes + 1, queued < room ? queued : room);
+  }
+  ahead.Filled(got);
+  return got;
 }
 
 }  // namespace
