@@ -220,8 +220,13 @@ TEST_F(PortTest, InQueueCountCountsWaitingBytesUntilPurged) {
 TEST_F(PortTest, SilentCableTimesOutWithoutFailing) {
   EXPECT_EQ(WaitForInput(kPort, 50), PortWait::kTimeout);
   EXPECT_EQ(InQueueCount(kPort), 0);
+  // A zero time-out returns at once.
+  ASSERT_EQ(SetReadTimeout(kPort, 0), kPortOk);
+  auto start = Clock::now();
+  EXPECT_EQ(ReadPort(1), "");
+  EXPECT_LT(MsSince(start), 500);  // the time-out set at open is 1000
   ASSERT_EQ(SetReadTimeout(kPort, 100), kPortOk);
-  const auto start = Clock::now();
+  start = Clock::now();
   EXPECT_EQ(ReadPort(1), "");
   EXPECT_GE(MsSince(start), 50);
   EXPECT_LT(MsSince(start), 2000);
