@@ -35,6 +35,7 @@ struct PortEntry {
   HANDLE handle = INVALID_HANDLE_VALUE;
   // The read wait the handle's COMMTIMEOUTS hold now; the lowest value until the first is set.
   std::int32_t readWaitMs = INT32_MIN;
+  std::int32_t failedReads = 0;  // in a row
 #else
   int fd = -1;
   LineState line;

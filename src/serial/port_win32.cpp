@@ -8,6 +8,8 @@
 namespace talven::detail {
 namespace {
 
+constexpr std::int32_t kFailedReadsLimit = 10;
+
 void MarkFailed(PortEntry& entry, DWORD code) {
   entry.failed = true;
   RecordSystemError(static_cast<int>(code));
@@ -74,7 +76,17 @@ std::int32_t DriverQueue(PortEntry& entry) {
 std::int32_t ReadUnder(PortEntry& entry, std::int32_t waitMs, void* out, std::int32_t count) {
   if (!UseReadWait(entry, waitMs)) return 0;
   DWORD got = 0;
-  if (!ReadFile(entry.handle, out, Unsigned(count), &got, nullptr)) Fail(entry, GetLastError());
+  if (ReadFile(entry.handle, out, Unsigned(count), &got, nullptr)) {
+    entry.failedReads = 0;
+  } else {
+    const DWORD code = GetLastError();
+    // A read that keeps failing at once would turn every wait into a spin.
+    if (++entry.failedReads >= kFailedReadsLimit) {
+      MarkFailed(entry, code);
+    } else {
+      Fail(entry, code);
+    }
+  }
   return static_cast<std::int32_t>(got);
 }
 
