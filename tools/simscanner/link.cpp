@@ -227,15 +227,18 @@ std::string Link::PacingReport() const {
   std::vector<double> sorted = turnaroundsUs_;
   std::sort(sorted.begin(), sorted.end());
   const double median = sorted.empty() ? 0.0 : sorted[sorted.size() / 2];
+  double sum = 0;
+  for (const double us : sorted) sum += us;
+  const double mean = sorted.empty() ? 0.0 : sum / static_cast<double>(sorted.size());
   const double wire = static_cast<double>(bytesSent_ + bytesReceived_) * 10.0 / pacingBaud_;
   char text[256];
   std::snprintf(text, sizeof text,
                 "paced at %u baud: %llu bytes sent, %llu received, wire time %.4f s, transfer "
-                "%.4f s; turnaround median %.1f us over %zu lines",
+                "%.4f s; turnaround median %.1f us, mean %.1f us over %zu lines",
                 pacingBaud_, static_cast<unsigned long long>(bytesSent_),
                 static_cast<unsigned long long>(bytesReceived_), wire,
                 std::chrono::duration<double>(lastExchange_ - firstExchange_).count(), median,
-                sorted.size());
+                mean, sorted.size());
   return text;
 }
 
