@@ -210,13 +210,14 @@ void Link::Received(std::size_t count) {
   const Clock::time_point now = Clock::now();
   if (bytesSent_ + bytesReceived_ == 0) firstExchange_ = now;
   if (awaitingAnswer_) {
-    turnaroundsUs_.push_back(std::chrono::duration<double, std::micro>(now - lastExchange_).count());
+    turnaroundsUs_.push_back(
+        std::chrono::duration<double, std::micro>(now - lastExchange_).count());
     awaitingAnswer_ = false;
   }
   bytesReceived_ += count;
-  receiveFree_ = std::max(receiveFree_, now) +
-                 std::chrono::nanoseconds(std::llround(static_cast<double>(count) * 1e10 /
-                                                       pacingBaud_));
+  receiveFree_ =
+      std::max(receiveFree_, now) +
+      std::chrono::nanoseconds(std::llround(static_cast<double>(count) * 1e10 / pacingBaud_));
 }
 
 void Link::Exchanged(Clock::time_point when) {
@@ -237,8 +238,8 @@ std::string Link::PacingReport() const {
                 "%.4f s; turnaround median %.1f us, mean %.1f us over %zu lines",
                 pacingBaud_, static_cast<unsigned long long>(bytesSent_),
                 static_cast<unsigned long long>(bytesReceived_), wire,
-                std::chrono::duration<double>(lastExchange_ - firstExchange_).count(), median,
-                mean, sorted.size());
+                std::chrono::duration<double>(lastExchange_ - firstExchange_).count(), median, mean,
+                sorted.size());
   return text;
 }
 
