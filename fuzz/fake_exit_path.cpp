@@ -1,10 +1,10 @@
-// The functions of process/exit_path.h and serial/port_error.h for the fuzz targets: nothing is
+// The functions of process/exit_path.h and serial/port_error_exit.h for the fuzz targets: nothing is
 // closed or printed, and an exit unwinds to the fuzz entry point.
 #include <cstdio>
 
 #include "fuzz_exit.h"
 #include "process/exit_path.h"
-#include "serial/port_error.h"
+#include "serial/port_error_exit.h"
 
 namespace talven {
 

@@ -65,6 +65,7 @@ void CheckInterrupt() {
   char what[32];
   std::snprintf(what, sizeof what, "signal %d", signal);
   ReportError(what, "ended the session");
+  EnterExitPath();
   CloseEverything();
   RestoreConsole();
   std::fflush(stdout);
@@ -72,6 +73,7 @@ void CheckInterrupt() {
 }
 
 [[noreturn]] void Terminate(int code) {
+  EnterExitPath();
   CloseEverything();
   if (gConfig.pauseOnExit) {
     std::printf("\nPress any key!!");

@@ -5,5 +5,8 @@ namespace talven {
 
 void InstallSignalHandlers();
 int TakenSignal();  // 0 when none has arrived
+// Returns in the one thread that runs the exit path (again, should it re-enter); a thread that
+// comes later while another runs it waits here until the process ends.
+void EnterExitPath();
 
 }  // namespace talven

@@ -6,7 +6,7 @@
 #include "process/config.h"
 #include "process/exit_path.h"
 #include "serial/port.h"
-#include "serial/port_error.h"
+#include "serial/port_error_exit.h"
 
 namespace talven {
 
@@ -49,22 +49,44 @@ std::int32_t SendCommand(const char* text) {
   return WriteBytes(gConfig.port, gSendBuffer, count);
 }
 
-unsigned char NextReceivedByte() {
+namespace {
+
+// Refills the empty receive buffer with everything waiting. While nothing is, it waits in the OS
+// for up to one slice (a byte arriving ends the wait) and tries once more.
+void RefillReceiveBuffer() {
   ReceiveBuffer& buffer = gReceiveBuffer;
-  if (buffer.readPosition < buffer.fillCount) return buffer.bytes[buffer.readPosition++];
   buffer.readPosition = 0;
   buffer.fillCount = 0;
-  // A refill takes everything waiting in one read; while nothing is, the wait blocks in the OS.
-  for (;;) {
-    const std::int32_t count = ReadWaitingBytes(gConfig.port, buffer.bytes, sizeof buffer.bytes);
-    if (count > 0) {
-      buffer.fillCount = static_cast<std::uint16_t>(count);
-      buffer.readPosition = 1;
-      return buffer.bytes[0];
-    }
+  std::int32_t count = ReadWaitingBytes(gConfig.port, buffer.bytes, sizeof buffer.bytes);
+  if (count == 0) {
     CheckPortHealth();
     if (WaitForInput(gConfig.port, kWaitSliceMs) == PortWait::kFailed) LeaveForFailedPort();
+    count = ReadWaitingBytes(gConfig.port, buffer.bytes, sizeof buffer.bytes);
   }
+  buffer.fillCount = static_cast<std::uint16_t>(count);
+}
+
+// One attempt at a reply's next byte: from the buffer, else a read of one byte under the port's
+// read time-out followed by whatever came with it.
+bool TakeReplyByte(unsigned char& byte) {
+  ReceiveBuffer& buffer = gReceiveBuffer;
+  if (buffer.readPosition >= buffer.fillCount) {
+    buffer.readPosition = 0;
+    buffer.fillCount = 0;
+    if (ReadBytes(gConfig.port, buffer.bytes, 1) != 1) return false;
+    buffer.fillCount = static_cast<std::uint16_t>(
+        1 + ReadWaitingBytes(gConfig.port, buffer.bytes + 1, sizeof buffer.bytes - 1));
+  }
+  byte = buffer.bytes[buffer.readPosition++];
+  return true;
+}
+
+}  // namespace
+
+unsigned char NextReceivedByte() {
+  ReceiveBuffer& buffer = gReceiveBuffer;
+  while (buffer.readPosition >= buffer.fillCount) RefillReceiveBuffer();
+  return buffer.bytes[buffer.readPosition++];
 }
 
 std::size_t ReceiveLine(char* destination) {
@@ -84,7 +106,7 @@ std::int32_t ReceiveReply(char* destination) {
     unsigned char byte = 0;
     int attempt = 0;
     for (; attempt < kReplyAttempts; ++attempt) {
-      if (ReadBytes(gConfig.port, &byte, 1) == 1) break;
+      if (TakeReplyByte(byte)) break;
       CheckPortHealth();
     }
     if (attempt == kReplyAttempts) {

@@ -7,6 +7,7 @@
 // No operation prints.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 
@@ -62,5 +63,17 @@ std::size_t FormatDefaultDevicePath(DevicePathStyle style, PortNumber port, char
 int LastPortError();
 // A short reason for the last failure ("no such device", "in use by another program", ...).
 const char* LastPortErrorText();
+
+// What the last failure was, so that callers can suggest a next step without reading the text.
+enum class PortFault {
+  kNone,
+  kNotFound,         // no device at that name or number
+  kInUse,            // another program holds the device
+  kNoPermission,     // the user may not open it
+  kSettingsRefused,  // the device would not take the line settings
+  kVanished,         // the device went away under an open port
+  kOther,
+};
+PortFault LastPortFault();
 
 }  // namespace talven

@@ -2,10 +2,12 @@
 // backend linked in (port_posix.cpp or port_win32.cpp). Private to src/serial and its tests.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 #include "serial/link_settings.h"
 #include "serial/port.h"
+#include "serial/read_ahead.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -24,26 +26,19 @@ struct LineState {
   bool dsrOutputFlow = false;
 };
 
-// Bytes read from the device ahead of the caller. Small reads (a reply taken byte by byte) then
-// cost one system call per burst instead of one per byte; to the callers they are still in the
-// port's input queue.
-struct ReadAhead {
-  unsigned char bytes[4096];
-  std::uint16_t position = 0;
-  std::uint16_t length = 0;
-  std::int32_t Waiting() const { return length - position; }
-};
-
 struct PortEntry {
   std::int32_t open = 0;
   bool failed = false;
+  ReadAhead* ahead = nullptr;  // taken at open, released at close
+  std::int32_t readTimeoutMs = 0;
 #ifdef _WIN32
   HANDLE handle = INVALID_HANDLE_VALUE;
+  // The read wait the handle's COMMTIMEOUTS hold now; the lowest value until the first is set.
+  std::int32_t readWaitMs = INT32_MIN;
+  std::int32_t failedReads = 0;  // in a row
 #else
   int fd = -1;
-  ReadAhead* ahead = nullptr;  // from a small pool, so that the table of 257 ports stays small
   LineState line;
-  std::int32_t readTimeoutMs = 0;
   std::int32_t writeTimeoutMs = 0;
   std::uint16_t xoffLimit = 0;
   std::uint16_t xonLimit = 0;
@@ -51,7 +46,7 @@ struct PortEntry {
 };
 
 // The registry's side.
-void RecordPortError(int code, const char* text);
+void RecordPortError(int code, const char* text, PortFault fault = PortFault::kOther);
 
 // The backend's side. Each is called with an entry of an open port, except BackendOpen.
 DevicePathStyle NativeDevicePathStyle();
@@ -74,11 +69,19 @@ PortWait BackendWaitForInput(PortEntry& entry, std::int32_t timeoutMs);
 
 // Pure mappings of decoded settings onto the system's structure, in the order the word lists them.
 #ifdef _WIN32
+// Every member that shapes the bytes is set raw whatever the last program left: binary, NULs kept,
+// no DSR gating, no abort on line errors, error replacement only with parity checking.
 void ApplyToDcb(const LinkSettings& settings, DCB& dcb);
+// The read fields for a read that returns at once with what is buffered, else at the first byte,
+// else after waitMs (0: at once; negative: without limit). The write fields are left alone.
+void SetReadWait(std::int32_t waitMs, COMMTIMEOUTS& timeouts);
 #else
 // False, with both left untouched, when termios cannot express the settings (a speed outside the
 // standard table, 4 data bits, mark or space parity without CMSPAR).
 bool ApplyToTermios(const LinkSettings& settings, termios& tio, LineState& line);
+// The termios speed code of a rate, or false when the system has none.
+bool SpeedCode(std::uint32_t bitsPerSecond, speed_t& code);
+bool HardwareFlowOn(const termios& tio);
 #endif
 
 }  // namespace talven::detail

@@ -1,10 +1,14 @@
-// The end of a session whose serial port failed: the one place that prints the port error.
+// How the backends word a system error for users and sort it into a PortFault. One file per
+// system: port_error_posix.cpp, port_error_win32.cpp. Private to src/serial and its tests.
 #pragma once
 
-namespace talven {
+namespace talven::detail {
 
-// "RS-232C ERROR" on standard output, the session's device and the reason on standard error, and
-// Terminate(-1): the port could not be opened, took no settings, or failed under a transfer.
-[[noreturn]] void LeaveForPortError(const char* reason);
+// A failed open of path with the system's error code (errno, GetLastError).
+void RecordOpenError(int code, const char* path);
+// A failed call on an open port.
+void RecordSystemError(int code);
+// True when the error means the device has gone (hang-up, adapter pulled).
+bool DeviceGone(int code);
 
-}  // namespace talven
+}  // namespace talven::detail

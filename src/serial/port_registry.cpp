@@ -21,6 +21,7 @@ std::array<std::string, kTableSize> gAssignedPaths;
 
 int gLastError = 0;
 char gLastErrorText[160] = "";
+PortFault gLastFault = PortFault::kNone;
 
 bool InRange(PortNumber port) {
   return port >= kFirstPort && port <= kLastPort;
@@ -66,8 +67,9 @@ std::string DevicePath(PortNumber port) {
 
 namespace detail {
 
-void RecordPortError(int code, const char* text) {
+void RecordPortError(int code, const char* text, PortFault fault) {
   gLastError = code;
+  gLastFault = fault;
   const std::size_t n = std::min(std::strlen(text), sizeof gLastErrorText - 1);
   std::memcpy(gLastErrorText, text, n);
   gLastErrorText[n] = '\0';
@@ -81,7 +83,8 @@ PortStatus CheckPort(PortNumber port) {
 
 PortStatus OpenPort(PortNumber port, std::int32_t inQueueSize, std::int32_t outQueueSize) {
   if (!InRange(port)) {
-    detail::RecordPortError(0, "no such port number (the numbers run from 1 to 256)");
+    detail::RecordPortError(0, "no such port number (the numbers run from 1 to 256)",
+                            PortFault::kNotFound);
     return kPortNotOpen;
   }
   detail::PortEntry& entry = EntryOf(port);
@@ -92,13 +95,19 @@ PortStatus OpenPort(PortNumber port, std::int32_t inQueueSize, std::int32_t outQ
 
   entry = detail::PortEntry{};
   const std::string path = DevicePath(port);
-  if (detail::BackendOpen(entry, path.c_str(), inQueueSize, outQueueSize) != kPortOk) {
+  entry.ahead = detail::TakeReadAheadSlot();
+  if (entry.ahead == nullptr) {
+    detail::RecordPortError(0, "too many ports open in this program");
+  } else if (detail::BackendOpen(entry, path.c_str(), inQueueSize, outQueueSize) == kPortOk) {
+    entry.open = 1;
+  }
+  if (entry.open == 0) {
+    detail::ReleaseReadAheadSlot(entry.ahead);
     entry = detail::PortEntry{};
     TraceWireNote(("cannot open " + path + ": " + gLastErrorText).c_str());
     return kPortCannotOpen;
   }
   TraceWireNote(("opened " + path).c_str());
-  entry.open = 1;
   CloseOnExit(CloseAllPorts);
   // A port that opened is usable even if the device rejects part of the defaults.
   ApplyLinkSettings(port, kDefaultLinkSettings);
@@ -111,6 +120,7 @@ PortStatus ClosePort(PortNumber port) {
   detail::PortEntry* entry = OpenEntry(port);
   if (!entry) return kPortNotOpen;
   if (!detail::BackendClose(*entry)) return kPortCallFailed;
+  detail::ReleaseReadAheadSlot(entry->ahead);
   *entry = detail::PortEntry{};
   return kPortOk;
 }
@@ -126,10 +136,13 @@ PortStatus ApplyLinkSettings(PortNumber port, LinkSettingsWord word) {
   if (!entry) return kPortNotOpen;
   const LinkSettings settings = DecodeLinkSettings(word);
   if (settings.undefinedIndex) {
-    detail::RecordPortError(0, "the settings word holds a value no table defines");
+    detail::RecordPortError(0, "the settings word holds a value no table defines",
+                            PortFault::kSettingsRefused);
     return kPortCallFailed;
   }
   const PortStatus status = detail::BackendApply(*entry, settings);
+  // Whatever the system said, the device did not take the settings.
+  if (status != kPortOk) gLastFault = PortFault::kSettingsRefused;
   if (settings.baudRate) {
     const std::string note = std::to_string(*settings.baudRate) + " baud" +
                              (status == kPortOk ? "" : std::string(", refused: ") + gLastErrorText);
@@ -243,6 +256,10 @@ int LastPortError() {
 
 const char* LastPortErrorText() {
   return gLastErrorText;
+}
+
+PortFault LastPortFault() {
+  return gLastFault;
 }
 
 }  // namespace talven

@@ -1,63 +1,41 @@
-// Serial ports on Windows: a COM handle configured through its DCB and time-out block.
+// Serial ports on Windows: a COM handle configured through its DCB and time-out block. Every read
+// runs under a wait that a byte arriving ends (see SetReadWait and FillAhead), so no wait polls.
 #include <windows.h>
 
-#include <cstdio>
-
 #include "serial/port_backend.h"
+#include "serial/port_error.h"
 
 namespace talven::detail {
 namespace {
 
-void RecordLastError(DWORD code) {
-  switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      RecordPortError(static_cast<int>(code), "no such device");
-      return;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-      // A COM port held by another program answers "access denied".
-      RecordPortError(static_cast<int>(code), "in use by another program");
-      return;
-    default:
-      break;
-  }
-  char text[160];
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, code, 0, text, sizeof text, nullptr);
-  if (n == 0) {
-    std::snprintf(text, sizeof text, "system error %lu", static_cast<unsigned long>(code));
-  } else {
-    // The system's messages end in a line break.
-    DWORD end = n;
-    while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == '.')) {
-      --end;
-    }
-    text[end] = '\0';
-  }
-  RecordPortError(static_cast<int>(code), text);
-}
+constexpr std::int32_t kFailedReadsLimit = 10;
 
-void RecordLastError() {
-  RecordLastError(GetLastError());
-}
-
-void MarkFailed(PortEntry& entry) {
+void MarkFailed(PortEntry& entry, DWORD code) {
   entry.failed = true;
-  RecordLastError();
+  RecordSystemError(static_cast<int>(code));
+}
+
+// A failed call: the device is gone (in every mode the port is then marked failed), or the error
+// is only recorded.
+void Fail(PortEntry& entry, DWORD code) {
+  if (DeviceGone(static_cast<int>(code))) {
+    MarkFailed(entry, code);
+  } else {
+    RecordSystemError(static_cast<int>(code));
+  }
 }
 
 bool ReadState(HANDLE handle, DCB& dcb) {
   dcb = DCB{};
   dcb.DCBlength = sizeof dcb;
   if (GetCommState(handle, &dcb)) return true;
-  RecordLastError();
+  RecordSystemError(static_cast<int>(GetLastError()));
   return false;
 }
 
 PortStatus WriteState(HANDLE handle, DCB& dcb) {
   if (SetCommState(handle, &dcb)) return kPortOk;
-  RecordLastError();
+  RecordSystemError(static_cast<int>(GetLastError()));
   return kPortCallFailed;
 }
 
@@ -65,30 +43,69 @@ DWORD Unsigned(std::int32_t value) {
   return static_cast<DWORD>(value);
 }
 
-}  // namespace
-
-void ApplyToDcb(const LinkSettings& settings, DCB& dcb) {
-  if (settings.baudRate) dcb.BaudRate = *settings.baudRate;
-  // The enumerations are numbered as the DCB fields expect.
-  if (settings.stopBits) dcb.StopBits = static_cast<BYTE>(*settings.stopBits);
-  if (settings.parity) {
-    dcb.Parity = static_cast<BYTE>(*settings.parity);
-    const bool checking = settings.ParityChecking();
-    dcb.fParity = checking ? 1 : 0;
-    dcb.fErrorChar = checking ? 1 : 0;
-    if (checking) dcb.ErrorChar = static_cast<char>(kErrorCharForParity);
+// Sets the handle's read wait, unless it holds that one already.
+bool UseReadWait(PortEntry& entry, std::int32_t waitMs) {
+  if (entry.readWaitMs == waitMs) return true;
+  COMMTIMEOUTS t{};
+  if (!GetCommTimeouts(entry.handle, &t)) {
+    Fail(entry, GetLastError());
+    return false;
   }
-  if (settings.dataBits) dcb.ByteSize = *settings.dataBits;
-  if (settings.dtr) dcb.fDtrControl = static_cast<DWORD>(*settings.dtr) & 3u;
-  if (settings.rts) dcb.fRtsControl = static_cast<DWORD>(*settings.rts) & 3u;
-  if (settings.ctsOutputFlow) dcb.fOutxCtsFlow = *settings.ctsOutputFlow ? 1 : 0;
-  if (settings.dsrOutputFlow) dcb.fOutxDsrFlow = *settings.dsrOutputFlow ? 1 : 0;
-  if (settings.xonXoff) {
-    dcb.fOutX = *settings.xonXoff ? 1 : 0;
-    dcb.fInX = *settings.xonXoff ? 1 : 0;
-    dcb.fTXContinueOnXoff = 0;
+  SetReadWait(waitMs, t);
+  if (!SetCommTimeouts(entry.handle, &t)) {
+    Fail(entry, GetLastError());
+    return false;
   }
+  entry.readWaitMs = waitMs;
+  return true;
 }
+
+// Bytes the driver holds now; -1 when the query failed.
+std::int32_t DriverQueue(PortEntry& entry) {
+  DWORD errors = 0;
+  COMSTAT stat{};
+  if (!ClearCommError(entry.handle, &errors, &stat)) {
+    Fail(entry, GetLastError());
+    return -1;
+  }
+  return static_cast<std::int32_t>(stat.cbInQue);
+}
+
+// One ReadFile: what is buffered at once, else the first bytes to arrive, else nothing after
+// waitMs.
+std::int32_t ReadUnder(PortEntry& entry, std::int32_t waitMs, void* out, std::int32_t count) {
+  if (!UseReadWait(entry, waitMs)) return 0;
+  DWORD got = 0;
+  if (ReadFile(entry.handle, out, Unsigned(count), &got, nullptr)) {
+    entry.failedReads = 0;
+  } else {
+    const DWORD code = GetLastError();
+    // A read that keeps failing at once would turn every wait into a spin.
+    if (++entry.failedReads >= kFailedReadsLimit) {
+      MarkFailed(entry, code);
+    } else {
+      Fail(entry, code);
+    }
+  }
+  return static_cast<std::int32_t>(got);
+}
+
+// Reads into the read-ahead, so that a wait or a short read keeps every byte it took. The wait is
+// a read of one byte, which ends at the first byte everywhere (wine waits out the whole time for
+// a longer read); whatever came with it follows in a read that returns at once.
+std::int32_t FillAhead(PortEntry& entry, std::int32_t waitMs) {
+  ReadAhead& ahead = *entry.ahead;
+  std::int32_t got = ReadUnder(entry, waitMs, ahead.bytes, 1);
+  if (got == 1) {
+    const std::int32_t queued = DriverQueue(entry);
+    const std::int32_t room = static_cast<std::int32_t>(sizeof ahead.bytes) - 1;
+    if (queued > 0) got += ReadUnder(entry, waitMs, ahead.bytes + 1, queued < room ? queued : room);
+  }
+  ahead.Filled(got);
+  return got;
+}
+
+}  // namespace
 
 DevicePathStyle NativeDevicePathStyle() {
   return DevicePathStyle::kWindows;
@@ -99,7 +116,7 @@ PortStatus BackendOpen(PortEntry& entry, const char* path, std::int32_t inQueueS
   const HANDLE handle =
       CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    RecordLastError();
+    RecordOpenError(static_cast<int>(GetLastError()), path);
     return kPortCannotOpen;
   }
   // Only a recommendation to the driver; a port that refuses it still works.
@@ -110,7 +127,7 @@ PortStatus BackendOpen(PortEntry& entry, const char* path, std::int32_t inQueueS
 
 bool BackendClose(PortEntry& entry) {
   if (CloseHandle(entry.handle)) return true;
-  RecordLastError();
+  RecordSystemError(static_cast<int>(GetLastError()));
   return false;
 }
 
@@ -122,73 +139,81 @@ PortStatus BackendApply(PortEntry& entry, const LinkSettings& settings) {
 }
 
 PortStatus BackendSetReadTimeout(PortEntry& entry, std::int32_t milliseconds) {
-  COMMTIMEOUTS t{};
-  if (!GetCommTimeouts(entry.handle, &t)) {
-    RecordLastError();
-    return kPortCallFailed;
-  }
-  t.ReadIntervalTimeout = Unsigned(milliseconds);
-  t.ReadTotalTimeoutMultiplier = 0;
-  t.ReadTotalTimeoutConstant = Unsigned(milliseconds);
-  if (SetCommTimeouts(entry.handle, &t)) return kPortOk;
-  RecordLastError();
-  return kPortCallFailed;
+  entry.readWaitMs = INT32_MIN;  // written even when unchanged, as the other settings are
+  if (!UseReadWait(entry, milliseconds)) return kPortCallFailed;
+  entry.readTimeoutMs = milliseconds;
+  return kPortOk;
 }
 
 PortStatus BackendSetWriteTimeout(PortEntry& entry, std::int32_t milliseconds) {
   COMMTIMEOUTS t{};
   if (!GetCommTimeouts(entry.handle, &t)) {
-    RecordLastError();
+    RecordSystemError(static_cast<int>(GetLastError()));
     return kPortCallFailed;
   }
   t.WriteTotalTimeoutMultiplier = 0;
   t.WriteTotalTimeoutConstant = Unsigned(milliseconds);
   if (SetCommTimeouts(entry.handle, &t)) return kPortOk;
-  RecordLastError();
+  RecordSystemError(static_cast<int>(GetLastError()));
   return kPortCallFailed;
 }
 
 std::int32_t BackendInQueueCount(PortEntry& entry) {
-  DWORD errors = 0;
-  COMSTAT stat{};
-  if (!ClearCommError(entry.handle, &errors, &stat)) {
-    MarkFailed(entry);
-    return 0;
-  }
-  return static_cast<std::int32_t>(stat.cbInQue);
+  const std::int32_t queued = DriverQueue(entry);
+  return entry.ahead->Waiting() + (queued > 0 ? queued : 0);
 }
 
 std::int32_t BackendOutQueueCount(PortEntry& entry) {
   DWORD errors = 0;
   COMSTAT stat{};
   if (!ClearCommError(entry.handle, &errors, &stat)) {
-    RecordLastError();
+    RecordSystemError(static_cast<int>(GetLastError()));
     return 0;
   }
   return static_cast<std::int32_t>(stat.cbOutQue);
 }
 
 std::int32_t BackendRead(PortEntry& entry, void* buffer, std::int32_t count) {
-  DWORD got = 0;
-  // A failed read may be a line error held until ClearCommError; the queue checks decide whether
-  // the device is gone.
-  if (!ReadFile(entry.handle, buffer, Unsigned(count), &got, nullptr)) RecordLastError();
-  return static_cast<std::int32_t>(got);
+  auto* out = static_cast<unsigned char*>(buffer);
+  ReadAhead& ahead = *entry.ahead;
+  std::int32_t got = ahead.Take(out, count);
+  // Each wait ends at the first byte; the read as a whole ends at its time-out.
+  const ULONGLONG start = GetTickCount64();
+  while (got < count && !entry.failed) {
+    std::int32_t wait = 0;
+    if (entry.readTimeoutMs > 0) {
+      const auto elapsed = static_cast<std::int32_t>(GetTickCount64() - start);
+      if (elapsed >= entry.readTimeoutMs) break;
+      wait = entry.readTimeoutMs - elapsed;
+    }
+    const bool intoAhead = count - got < static_cast<std::int32_t>(sizeof ahead.bytes);
+    const std::int32_t n =
+        intoAhead ? FillAhead(entry, wait) : ReadUnder(entry, wait, out + got, count - got);
+    if (n == 0) break;
+    got += intoAhead ? ahead.Take(out + got, count - got) : n;
+  }
+  return got;
 }
 
 std::int32_t BackendReadWaiting(PortEntry& entry, void* buffer, std::int32_t capacity) {
-  const std::int32_t waiting = BackendInQueueCount(entry);
-  if (waiting <= 0) return 0;
-  return BackendRead(entry, buffer, waiting < capacity ? waiting : capacity);
+  auto* out = static_cast<unsigned char*>(buffer);
+  if (entry.ahead->Waiting() > 0) return entry.ahead->Take(out, capacity);
+  const std::int32_t queued = DriverQueue(entry);
+  if (queued <= 0) return 0;
+  // The bytes are there: the read returns at once whatever its wait.
+  return ReadUnder(entry, entry.readWaitMs, out, queued < capacity ? queued : capacity);
 }
 
 std::int32_t BackendWrite(PortEntry& entry, const void* buffer, std::int32_t count) {
   DWORD written = 0;
-  if (!WriteFile(entry.handle, buffer, Unsigned(count), &written, nullptr)) RecordLastError();
+  if (!WriteFile(entry.handle, buffer, Unsigned(count), &written, nullptr)) {
+    Fail(entry, GetLastError());
+  }
   return static_cast<std::int32_t>(written);
 }
 
 void BackendPurge(PortEntry& entry, bool receive) {
+  if (receive) entry.ahead->Clear();
   PurgeComm(entry.handle, receive ? PURGE_RXCLEAR : PURGE_TXCLEAR);
 }
 
@@ -208,22 +233,11 @@ PortStatus BackendSetFlowLimits(PortEntry& entry, std::uint16_t xoffLimit, std::
 }
 
 PortWait BackendWaitForInput(PortEntry& entry, std::int32_t timeoutMs) {
-  // Comm events would need an overlapped handle; polling the queue with a sleep between looks
-  // costs next to nothing and answers within a scheduler tick.
-  const ULONGLONG start = GetTickCount64();
-  for (;;) {
-    DWORD errors = 0;
-    COMSTAT stat{};
-    if (!ClearCommError(entry.handle, &errors, &stat)) {
-      MarkFailed(entry);
-      return PortWait::kFailed;
-    }
-    if (stat.cbInQue > 0) return PortWait::kReady;
-    if (timeoutMs >= 0 && GetTickCount64() - start >= static_cast<ULONGLONG>(timeoutMs)) {
-      return PortWait::kTimeout;
-    }
-    Sleep(1);
-  }
+  if (entry.ahead->Waiting() > 0) return PortWait::kReady;
+  if (FillAhead(entry, timeoutMs) > 0) return PortWait::kReady;
+  // An empty read may also mean that nobody is there any more.
+  if (!entry.failed) DriverQueue(entry);
+  return entry.failed ? PortWait::kFailed : PortWait::kTimeout;
 }
 
 }  // namespace talven::detail

@@ -1,7 +1,6 @@
 #include "session/driver.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "clone/transfer.h"
 #include "process/clock.h"
@@ -10,7 +9,7 @@
 #include "process/platform.h"
 #include "process/signals.h"
 #include "serial/port.h"
-#include "serial/port_error.h"
+#include "serial/port_error_exit.h"
 #include "session/setup.h"
 
 namespace talven {
@@ -20,28 +19,33 @@ namespace {
 inline constexpr std::int32_t kQueueSize = 4096;
 inline constexpr std::int32_t kReadTimeoutMs = 100;
 
-// The reason for a port that would not open or take the model's settings.
-void DescribeOpenFailure(bool settingsRefused, char* reason, std::size_t capacity) {
-  if (settingsRefused) {
-    const auto baud = DecodeLinkSettings(ChosenModel().linkSettingsWord).baudRate;
-    std::snprintf(reason, capacity, "settings not accepted (%u baud): %s",
-                  static_cast<unsigned>(baud.value_or(0)), LastPortErrorText());
-    return;
-  }
-  // The two commonest mistakes have a next step to suggest.
+// The reason for a port that would not open or take the model's settings, with a next step for
+// the commonest mistakes.
+void DescribeOpenFailure(char* reason, std::size_t capacity) {
   const char* text = LastPortErrorText();
-  const char* hint = "";
-  if (std::strncmp(text, "no such", 7) == 0) {
-    hint = "; talven --list-ports lists the serial ports there are";
-  } else if (std::strcmp(text, "in use by another program") == 0) {
-    hint = "; close that program and try again";
+  switch (LastPortFault()) {
+    case PortFault::kSettingsRefused: {
+      const auto baud = DecodeLinkSettings(ChosenModel().linkSettingsWord).baudRate;
+      std::snprintf(reason, capacity, "settings not accepted (%u baud): %s",
+                    static_cast<unsigned>(baud.value_or(0)), text);
+      return;
+    }
+    case PortFault::kNotFound:
+      std::snprintf(reason, capacity, "%s; talven --list-ports lists the serial ports there are",
+                    text);
+      return;
+    case PortFault::kInUse:
+      std::snprintf(reason, capacity, "%s; close that program and try again", text);
+      return;
+    default:
+      std::snprintf(reason, capacity, "%s", text);
+      return;
   }
-  std::snprintf(reason, capacity, "%s%s", text, hint);
 }
 
-[[noreturn]] void LeaveForOpenFailure(bool settingsRefused) {
+[[noreturn]] void LeaveForOpenFailure() {
   char reason[400];
-  DescribeOpenFailure(settingsRefused, reason, sizeof reason);
+  DescribeOpenFailure(reason, sizeof reason);
   LeaveForPortError(reason);
 }
 
@@ -68,9 +72,9 @@ bool RunTransfer() {
   SetupSession(argc, argv);
 
   if (gConfig.portPath[0] != '\0') AssignDevicePath(gConfig.port, gConfig.portPath);
-  if (OpenPort(gConfig.port, kQueueSize, kQueueSize) != kPortOk) LeaveForOpenFailure(false);
+  if (OpenPort(gConfig.port, kQueueSize, kQueueSize) != kPortOk) LeaveForOpenFailure();
   if (ApplyLinkSettings(gConfig.port, ChosenModel().linkSettingsWord) != kPortOk) {
-    LeaveForOpenFailure(true);
+    LeaveForOpenFailure();
   }
   SetReadTimeout(gConfig.port, kReadTimeoutMs);
 

@@ -29,11 +29,13 @@ def test_no_arguments_asks_for_everything(run, tmp_path):
     assert b"/dev/ttyS19: no such device" in app.stderr()
 
 
-def test_five_arguments_ask_nothing(run, tmp_path):
+# Every port number the registry has is taken from the command line, 255 too.
+@pytest.mark.parametrize("port", [MISSING_PORT, "255", "256"])
+def test_five_arguments_ask_nothing(run, tmp_path, port):
     (tmp_path / "data.txt").write_text("0~00FD\n")
-    app = run("KM504R", MISSING_PORT, "MASTER", "data.txt", "0")
+    app = run("KM504R", port, "MASTER", "data.txt", "0")
     out = app.output()
-    assert out == BANNER + summary("data.txt", "KM504R", MISSING_PORT) + b"RS-232C ERROR\r\n"
+    assert out == BANNER + summary("data.txt", "KM504R", port) + b"RS-232C ERROR\r\n"
     assert app.wait() == 255
 
 
@@ -211,7 +213,7 @@ ARGUMENT_NOTES = [
      "yes: not a number; give 1 to wait for a key at the end or 0 not to"),
     (["KM504R", MISSING_PORT, "SLAVE", "x.txt", "0", "extra"], "", 255,
      "arguments: 6 given, at most 5 are taken (MODEL PORT MODE FILE PAUSE); all are ignored"),
-    (["KM504R", "255", "SLAVE", "x.txt", "0"], f"{MISSING_PORT[:2]} zz\n", 255,
+    (["KM504R", "20", "SLAVE", "x.txt", "0", "extra"], f"{MISSING_PORT[:2]} zz\n", 255,
      "zz: ignored after the port number"),
     (["-V"], "", 2, "-V: unknown option"),
     (["KM504R", "200", "-x"], "", 2, "-x: unknown option"),
@@ -229,12 +231,21 @@ def test_words_not_taken_are_named_on_standard_error(tmp_path, args, typed, stat
     assert any(l.startswith("talven: " + line) for l in lines), lines
 
 
-def test_port_prompt_drops_the_rest_of_its_line(tmp_path):
-    result = subprocess.run([BINARY, "KM504R", "255", "SLAVE"], cwd=tmp_path,
-                            input=f"{MISSING_PORT[:2]} zz\nout.txt\n".encode(),
-                            capture_output=True, timeout=WAIT, start_new_session=True)
-    assert b"Input clone file name : \n" + summary("out.txt", "KM504R", 20, b"\n") in result.stdout
-    assert not (tmp_path / "zz").exists() and (tmp_path / "out.txt").exists()
+def test_port_prompt_drops_the_rest_of_its_line(run, tmp_path):
+    app = run(cwd=tmp_path)
+    app.expect(b"Input Com port (1-99): ")
+    app.sendline(f"{MISSING_PORT[:2]} zz")
+    app.expect(MODEL_MENU)
+    app.send("1")
+    app.expect(MODE_MENU)
+    app.send("2")
+    app.expect(b"Input clone file name : ")
+    app.sendline("out.txt")
+    app.expect(summary("out.txt", "KM504R", 20))
+    app.expect(b"Press any key!!")
+    app.send("x")
+    assert app.wait() == 255
+    assert not (tmp_path / "zz").exists()
 
 
 def read_until(pipe, expected, program, timeout=WAIT):

@@ -62,16 +62,28 @@ def test_slave_wrong_sum_gives_the_error_summary(platform, scanner, tmp_path):
     assert (tmp_path / "out.txt").read_bytes() == (r + "\r\n").encode()
 
 
-def test_pulled_cable_ends_with_port_error(platform, scanner, tmp_path):
-    app = platform.start("KM504R", platform.port(scanner), "SLAVE", "out.txt", "0")
-    app.expect(SLAVE_PROMPT)
+@pytest.mark.parametrize("mode", ["SLAVE", "COMPARE", "MASTER"])
+def test_pulled_cable_ends_with_port_error(platform, scanner, tmp_path, mode):
     r = record("01,x")
-    assert exchange(scanner, "CLN " + r) == b"OK"
+    (tmp_path / "in.txt").write_bytes(((r + "\r\n") * 2).encode())
+    app = platform.start("KM504R", platform.port(scanner), mode,
+                         "out.txt" if mode == "SLAVE" else "in.txt", "0")
+    if mode == "MASTER":
+        app.expect(MASTER_PROMPT)
+        app.send("k")
+        assert scanner.read_line() == b"MDL"
+        assert exchange(scanner, "QRFAMTK00") == b"CLN " + r.encode()
+        assert exchange(scanner, "OK") == b"CLN " + r.encode()
+    else:
+        app.expect(SLAVE_PROMPT)
+        assert exchange(scanner, "CLN " + r) == b"OK"
     scanner.close()
-    assert app.output() == b"RS-232C ERROR\r\n"
+    # The port error at once, not ten empty replies.
+    assert app.output().endswith(b"RS-232C ERROR\r\n")
     assert app.wait() == 255
     assert b"stopped working" in app.stderr()
-    assert (tmp_path / "out.txt").read_bytes() == (r + "\r\n").encode()
+    if mode == "SLAVE":
+        assert (tmp_path / "out.txt").read_bytes() == (r + "\r\n").encode()
 
 
 @pytest.mark.parametrize("model,speed,identity", [("KM504R", termios.B57600, b"QRFAMTK00"),

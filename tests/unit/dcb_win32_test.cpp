@@ -1,6 +1,6 @@
 // Decoded link settings written into a Win32 DCB: exactly the members a word names change, with the
 // values the Windows headers define, from a DCB with every member set as well as from a cleared
-// one.
+// one; the members that keep bytes raw are set whatever the word and the last program left.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -182,6 +182,11 @@ TEST_P(DcbTest, WritesExactlyTheNamedMembers) {
     ASSERT_TRUE(expected.count(member)) << member;
     expected[member] = value;
   }
+  expected["fBinary"] = 1;
+  expected["fNull"] = 0;
+  expected["fDsrSensitivity"] = 0;
+  expected["fAbortOnError"] = 0;
+  expected["fErrorChar"] = expected["fParity"];  // replacement only while parity is checked
   ApplyToDcb(DecodeLinkSettings(c.word), dcb);
   EXPECT_EQ(Describe(dcb), expected);
 }
@@ -209,6 +214,25 @@ TEST(DcbSequence, ModelWordAfterTheDefaultLeavesNoFlowControl) {
     EXPECT_EQ(dcb.fOutxDsrFlow, 0u);
     EXPECT_EQ(dcb.fOutX, 0u);
     EXPECT_EQ(dcb.fInX, 0u);
+  }
+}
+
+// A read returns at once with what is buffered, else at the first byte, else after the wait; the
+// write fields stay.
+TEST(ReadWait, EndsAtTheFirstByteOrTheWait) {
+  struct Case {
+    std::int32_t waitMs;
+    DWORD multiplier, constant;
+  };
+  for (const Case& c : {Case{0, 0, 0}, Case{1, MAXDWORD, 1}, Case{100, MAXDWORD, 100},
+                        Case{250, MAXDWORD, 250}, Case{-1, MAXDWORD, MAXDWORD - 1}}) {
+    COMMTIMEOUTS t{7, 8, 9, 10, 11};
+    detail::SetReadWait(c.waitMs, t);
+    EXPECT_EQ(t.ReadIntervalTimeout, MAXDWORD) << c.waitMs;
+    EXPECT_EQ(t.ReadTotalTimeoutMultiplier, c.multiplier) << c.waitMs;
+    EXPECT_EQ(t.ReadTotalTimeoutConstant, c.constant) << c.waitMs;
+    EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 10u) << c.waitMs;
+    EXPECT_EQ(t.WriteTotalTimeoutConstant, 11u) << c.waitMs;
   }
 }
 

@@ -101,15 +101,32 @@ TEST_F(LineExchangeTest, ReplyEndsAtCr) {
   EXPECT_STREQ(line_, "OK");
 }
 
-TEST_F(LineExchangeTest, RepliesInOneBurstStayApart) {
-  pty_.Send("OK\rNG\rMDL\r");
-  EXPECT_EQ(ReceiveReply(line_), 0);
-  EXPECT_STREQ(line_, "OK");
-  // What came behind the first reply is still waiting on the port, in order.
-  EXPECT_EQ(InQueueCount(kPort), 7);
-  EXPECT_EQ(ReceiveReply(line_), 0);
-  EXPECT_STREQ(line_, "NG");
-  EXPECT_EQ(Line(), "MDL");
+// Lines and replies take the bytes in the order they arrived, whichever of the two read them in.
+TEST_F(LineExchangeTest, LinesAndRepliesShareTheBytesInArrivalOrder) {
+  struct Step {
+    const char* send;  // sent before the step, may be empty
+    bool reply;        // ReceiveReply, else ReceiveLine
+    const char* expected;
+  };
+  const Step steps[] = {
+      {"OK\rNG\rMDL\r", true, "OK"},
+      {"", true, "NG"},
+      {"", false, "MDL"},
+      {"ID\rX", false, "ID"},
+      {"OK\r", true, "XOK"},
+      {"A\rB\r", true, "A"},
+      {"", false, "B"},
+  };
+  for (const Step& step : steps) {
+    if (*step.send != '\0') pty_.Send(step.send);
+    if (step.reply) {
+      EXPECT_EQ(ReceiveReply(line_), 0) << step.expected;
+      EXPECT_STREQ(line_, step.expected);
+    } else {
+      EXPECT_EQ(Line(), step.expected);
+    }
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(InQueueCount(kPort), 0);
 }
 
@@ -124,17 +141,6 @@ TEST_F(LineExchangeTest, ReplyGivesUpAfterTenEmptyAttempts) {
   pty_.Send("OK");
   EXPECT_EQ(ReceiveReply(line_), -1);
   EXPECT_STREQ(line_, "OK");
-}
-
-TEST_F(LineExchangeTest, ReplyLeavesTheReceiveBufferAlone) {
-  pty_.Send("MDL\rLEFT\r");
-  EXPECT_EQ(Line(), "MDL");
-  pty_.Send("OK\r");
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(ReceiveReply(line_), 0);
-  EXPECT_STREQ(line_, "OK");
-  // Bytes a refill brought in behind the first line still come first.
-  EXPECT_EQ(Line(), "LEFT");
 }
 
 TEST_F(LineExchangeTest, HangUpDuringReceiveEndsTheProgram) {

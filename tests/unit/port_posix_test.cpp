@@ -1,6 +1,9 @@
 // The port layer over pseudo-terminals: the slave is the port's device, the master is the cable.
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -87,6 +90,7 @@ TEST_F(PortTest, HeldDeviceCannotBeOpenedAgainUntilClosed) {
   AssignDevicePath(kOtherPort, pty_.path.c_str());
   EXPECT_EQ(OpenPort(kOtherPort, 4096, 4096), kPortCannotOpen);
   EXPECT_STREQ(LastPortErrorText(), "in use by another program");
+  EXPECT_EQ(LastPortFault(), PortFault::kInUse);
   EXPECT_EQ(CheckPort(kOtherPort), kPortNotOpen);
   EXPECT_EQ(WriteBytes(kPort, "ok", 2), 2);  // the first open is untouched
   EXPECT_EQ(pty_.Receive(2), "ok");
@@ -119,6 +123,22 @@ TEST_F(PortTest, PathsThatAreNotSerialPortsCannotBeOpened) {
     EXPECT_EQ(CheckPort(kOtherPort), kPortNotOpen) << path;
   }
   EXPECT_STREQ(LastPortErrorText(), "no such device");
+  EXPECT_EQ(LastPortFault(), PortFault::kNotFound);
+}
+
+// Another holder's lock refuses the open, and the tty is left as shared as it was.
+TEST_F(PortTest, LockedDeviceIsRefusedAndLeftNonExclusive) {
+  Pty other;
+  const int holder = open(other.path.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  AssignDevicePath(kOtherPort, other.path.c_str());
+  EXPECT_EQ(OpenPort(kOtherPort, 4096, 4096), kPortCannotOpen);
+  EXPECT_EQ(LastPortFault(), PortFault::kInUse);
+  int exclusive = -1;
+  ASSERT_EQ(ioctl(other.slave, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
+  close(holder);
 }
 
 // Out-of-range numbers and a port never opened answer alike.
@@ -200,8 +220,13 @@ TEST_F(PortTest, InQueueCountCountsWaitingBytesUntilPurged) {
 TEST_F(PortTest, SilentCableTimesOutWithoutFailing) {
   EXPECT_EQ(WaitForInput(kPort, 50), PortWait::kTimeout);
   EXPECT_EQ(InQueueCount(kPort), 0);
+  // A zero time-out returns at once.
+  ASSERT_EQ(SetReadTimeout(kPort, 0), kPortOk);
+  auto start = Clock::now();
+  EXPECT_EQ(ReadPort(1), "");
+  EXPECT_LT(MsSince(start), 500);  // the time-out set at open is 1000
   ASSERT_EQ(SetReadTimeout(kPort, 100), kPortOk);
-  const auto start = Clock::now();
+  start = Clock::now();
   EXPECT_EQ(ReadPort(1), "");
   EXPECT_GE(MsSince(start), 50);
   EXPECT_LT(MsSince(start), 2000);
@@ -229,6 +254,7 @@ TEST_P(PortHangUpTest, ClosedMasterFailsThePort) {
       break;
   }
   EXPECT_TRUE(PortFailed(kPort));
+  EXPECT_EQ(LastPortFault(), PortFault::kVanished);
   EXPECT_EQ(CheckPort(kPort), kPortOk);  // open until the caller closes it
 }
 
@@ -240,6 +266,7 @@ TEST_F(PortTest, RefusedWordsLeaveTheLineAlone) {
   // Parity 6, RTS 5, 14400 baud (no POSIX speed), 4 data bits.
   for (LinkSettingsWord word : {0x20115617u, 0x20515117u, 0x20115118u, 0x20111117u}) {
     EXPECT_EQ(ApplyLinkSettings(kPort, word), kPortCallFailed) << std::hex << word;
+    EXPECT_EQ(LastPortFault(), PortFault::kSettingsRefused) << std::hex << word;
     EXPECT_EQ(pty_.Settings().c_cflag, before.c_cflag) << std::hex << word;
   }
 }

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -196,8 +197,50 @@ bool Link::SendLine(std::string_view text, Clock::time_point deadline) {
   outgoing_.assign(text);
   outgoing_ += '\r';
   if (lfAfterCr_) outgoing_ += '\n';
-  return pacingBaud_ == 0 ? WriteAll(outgoing_.data(), outgoing_.size(), deadline)
-                          : WritePaced(outgoing_.data(), outgoing_.size(), deadline);
+  if (pacingBaud_ == 0) return WriteAll(outgoing_.data(), outgoing_.size(), deadline);
+  if (bytesSent_ + bytesReceived_ == 0) firstExchange_ = Clock::now();
+  if (!WritePaced(outgoing_.data(), outgoing_.size(), deadline)) return false;
+  bytesSent_ += outgoing_.size();
+  Exchanged(Clock::now());
+  awaitingAnswer_ = true;
+  return true;
+}
+
+void Link::Received(std::size_t count) {
+  const Clock::time_point now = Clock::now();
+  if (bytesSent_ + bytesReceived_ == 0) firstExchange_ = now;
+  if (awaitingAnswer_) {
+    turnaroundsUs_.push_back(
+        std::chrono::duration<double, std::micro>(now - lastExchange_).count());
+    awaitingAnswer_ = false;
+  }
+  bytesReceived_ += count;
+  receiveFree_ =
+      std::max(receiveFree_, now) +
+      std::chrono::nanoseconds(std::llround(static_cast<double>(count) * 1e10 / pacingBaud_));
+}
+
+void Link::Exchanged(Clock::time_point when) {
+  lastExchange_ = std::max(lastExchange_, when);
+}
+
+std::string Link::PacingReport() const {
+  std::vector<double> sorted = turnaroundsUs_;
+  std::sort(sorted.begin(), sorted.end());
+  const double median = sorted.empty() ? 0.0 : sorted[sorted.size() / 2];
+  double sum = 0;
+  for (const double us : sorted) sum += us;
+  const double mean = sorted.empty() ? 0.0 : sum / static_cast<double>(sorted.size());
+  const double wire = static_cast<double>(bytesSent_ + bytesReceived_) * 10.0 / pacingBaud_;
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "paced at %u baud: %llu bytes sent, %llu received, wire time %.4f s, transfer "
+                "%.4f s; turnaround median %.1f us, mean %.1f us over %zu lines",
+                pacingBaud_, static_cast<unsigned long long>(bytesSent_),
+                static_cast<unsigned long long>(bytesReceived_), wire,
+                std::chrono::duration<double>(lastExchange_ - firstExchange_).count(), median, mean,
+                sorted.size());
+  return text;
 }
 
 ReadStatus Link::ReadLine(std::string& line, Clock::time_point deadline) {
@@ -208,6 +251,11 @@ ReadStatus Link::ReadLine(std::string& line, Clock::time_point deadline) {
       while (begin < cr && pending_[begin] == '\n') ++begin;
       line.assign(pending_, begin, cr - begin);
       pendingStart_ = cr + 1;
+      if (pacingBaud_ != 0) {
+        // Taken in only once its last byte would have arrived.
+        std::this_thread::sleep_until(receiveFree_);
+        Exchanged(Clock::now());
+      }
       return ReadStatus::kLine;
     }
     pending_.erase(0, pendingStart_);
@@ -222,6 +270,7 @@ ReadStatus Link::ReadLine(std::string& line, Clock::time_point deadline) {
     const ssize_t n = read(fd_, buffer, sizeof buffer);
     if (n > 0) {
       pending_.append(buffer, static_cast<std::size_t>(n));
+      if (pacingBaud_ != 0) Received(static_cast<std::size_t>(n));
     } else if (n == 0 || errno == EIO) {
       return ReadStatus::kHangUp;
     } else if (errno != EINTR) {

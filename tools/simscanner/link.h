@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace simscanner {
 
@@ -28,7 +29,8 @@ class Link {
   // A pseudo-terminal whose slave end is left closed for the peer; its path goes to slavePath.
   bool CreatePty(std::string& slavePath, std::string& error);
 
-  // Pacing of what is sent (0: none), and an LF sent after every CR.
+  // Pacing of the line (0: none): what is sent leaves at that speed, and a line received counts
+  // as arrived once its bytes would have crossed the wire. And an LF sent after every CR.
   void SetPacing(std::uint32_t baud) { pacingBaud_ = baud; }
   void SetLfAfterCr(bool on) { lfAfterCr_ = on; }
 
@@ -48,15 +50,28 @@ class Link {
 
   const std::string& LastError() const { return error_; }
 
+  // For a paced line: bytes each way, the time from the first byte exchanged to the last, and
+  // the peer's turnaround (the last byte of a line sent here to the first byte of its answer).
+  std::string PacingReport() const;
+
  private:
   bool WriteAll(const char* data, std::size_t length, Clock::time_point deadline);
   bool WritePaced(const char* data, std::size_t length, Clock::time_point deadline);
+  void Received(std::size_t count);
+  void Exchanged(Clock::time_point when);
 
   int fd_ = -1;
   bool pty_ = false;
   std::uint32_t pacingBaud_ = 0;
   bool lfAfterCr_ = false;
   Clock::time_point wireFree_{};
+  Clock::time_point receiveFree_{};  // when what was read so far has crossed the wire
+  std::uint64_t bytesSent_ = 0;
+  std::uint64_t bytesReceived_ = 0;
+  Clock::time_point firstExchange_{};
+  Clock::time_point lastExchange_{};
+  bool awaitingAnswer_ = false;
+  std::vector<double> turnaroundsUs_;
   std::string outgoing_;
   std::string pending_;
   std::size_t pendingStart_ = 0;

@@ -1,4 +1,4 @@
-#include "serial/port_error.h"
+#include "serial/port_error_exit.h"
 
 #include <cstdio>
 
