@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "clone/transfer.h"
 #include "serial/port_list.h"
 #include "serial/wire_trace.h"
 #include "session/driver.h"
@@ -47,6 +48,7 @@ int main(int argc, char** argv) {
     talven::ReportError(options.tracePath, std::strerror(errno));
     return kUsageStatus;
   }
+  talven::gTransferOptions.verifyBeforeSending = !options.noVerify;
   // Setup sees the program name and the positional arguments only.
   std::vector<char*> positional{argv[0]};
   for (int i = options.firstPositional; i < argc; ++i) positional.push_back(argv[i]);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "clone/clone_file.h"
+#include "clone/received_file.h"
 #include "clone/record.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
@@ -36,9 +37,10 @@ void AcceptRecord(const char* record, SlaveTally& tally, std::uint32_t progressI
   tally.previousKey = key;
 }
 
-// Every record must be on disk before success is reported.
+// Every record must be on the disk, and in place of the named file, before success is reported.
 bool CloneFileWritten() {
-  if (std::fflush(gConfig.cloneFile) == 0 && std::ferror(gConfig.cloneFile) == 0) return true;
+  errno = 0;
+  if (CommitReceivedFile(gConfig.cloneFile)) return true;
   const int error = errno;
   std::printf("File Write Error (%s)\n", gConfig.fileName);
   ReportError(gConfig.fileName, error != 0 ? std::strerror(error) : "write failed");
@@ -48,6 +50,7 @@ bool CloneFileWritten() {
 }  // namespace
 
 int RunSlave() {
+  FlushBeforeEveryWait(gConfig.cloneFile);
   PrintScannerIsMasterPrompt();
   const ModelEntry& model = ChosenModel();
   SlaveTally tally;
@@ -67,6 +70,7 @@ int RunSlave() {
       if (received != tally.sessionSum) {
         std::printf("\n\nChecksum Error ( stored sum=%04x ,recive sum = %04x\n)",
                     unsigned{tally.sessionSum}, received);
+        FlushBeforeEveryWait(nullptr);
         return 0;
       }
       SendCommand("OK");
@@ -74,6 +78,7 @@ int RunSlave() {
     if (command.Is("END")) break;
   }
   ReadTimeOfDay(gStopwatch.end);
+  FlushBeforeEveryWait(nullptr);
   return CloneFileWritten() ? 1 : 0;
 }
 

@@ -4,6 +4,12 @@
 
 namespace talven {
 
+struct TransferOptions {
+  // Master mode checks every record of the file before it sends the first (--no-verify: not).
+  bool verifyBeforeSending = true;
+};
+extern TransferOptions gTransferOptions;
+
 int RunMaster();
 int RunSlave();
 int RunCompare();

@@ -9,6 +9,33 @@ namespace talven {
 char gReceiveLineBuffer[kLineBufferSize];
 char gTransmitLineBuffer[kLineBufferSize];
 
+namespace {
+
+std::FILE* gFlushedFiles[2] = {};
+
+void FlushAnswered() {
+  for (std::FILE* file : gFlushedFiles) {
+    if (file != nullptr) std::fflush(file);
+  }
+}
+
+}  // namespace
+
+void FlushBeforeEveryWait(std::FILE* file) {
+  if (file == nullptr) {
+    gFlushedFiles[0] = gFlushedFiles[1] = nullptr;
+    SetBeforeWait(nullptr);
+    return;
+  }
+  for (std::FILE*& slot : gFlushedFiles) {
+    if (slot == nullptr || slot == file) {
+      slot = file;
+      break;
+    }
+  }
+  SetBeforeWait(FlushAnswered);
+}
+
 ReceivedCommand ReceiveCommand(char* line) {
   const std::size_t length = ReceiveLine(line);
   if (length < 4) line[4] = '\0';

@@ -23,6 +23,7 @@ struct ReceiveBuffer {
   std::uint16_t fillCount = 0;
 };
 ReceiveBuffer gReceiveBuffer;
+void (*gBeforeWait)() = nullptr;
 
 // A port that fails under us (adapter unplugged, line hung up) is not a silent scanner: waiting on
 // would never end.
@@ -54,6 +55,7 @@ unsigned char NextReceivedByte() {
   buffer.readPosition = 0;
   buffer.fillCount = 0;
   // A refill takes everything waiting in one read; while nothing is, the wait blocks in the OS.
+  bool waited = false;
   for (;;) {
     const std::int32_t count = ReadWaitingBytes(gConfig.port, buffer.bytes, sizeof buffer.bytes);
     if (count > 0) {
@@ -62,6 +64,8 @@ unsigned char NextReceivedByte() {
       return buffer.bytes[0];
     }
     CheckPortHealth();
+    if (!waited && gBeforeWait != nullptr) gBeforeWait();
+    waited = true;
     if (WaitForInput(gConfig.port, kWaitSliceMs) == PortWait::kFailed) LeaveForFailedPort();
   }
 }
@@ -96,6 +100,10 @@ std::int32_t ReceiveReply(char* destination) {
     }
     if (length < kLineBufferSize - 1) destination[length++] = static_cast<char>(byte);
   }
+}
+
+void SetBeforeWait(void (*beforeWait)()) {
+  gBeforeWait = beforeWait;
 }
 
 void ResetReceiveBuffer() {

@@ -13,6 +13,7 @@ namespace talven {
 namespace {
 
 std::array<std::FILE*, 4> gTrackedFiles{};
+void (*volatile gExitCleanup)() = nullptr;
 
 void CloseAllTrackedFiles() {
   for (std::FILE*& file : gTrackedFiles) {
@@ -22,6 +23,11 @@ void CloseAllTrackedFiles() {
     }
   }
   gConfig.cloneFile = nullptr;
+  // Once only, also when a console event and the main thread both leave.
+  if (void (*const cleanup)() = gExitCleanup; cleanup != nullptr) {
+    gExitCleanup = nullptr;
+    cleanup();
+  }
 }
 
 }  // namespace
@@ -35,13 +41,18 @@ void TrackOpenFile(std::FILE* file) {
   }
 }
 
-void CloseTrackedFile(std::FILE*& file) {
-  if (file == nullptr) return;
+bool CloseTrackedFile(std::FILE*& file) {
+  if (file == nullptr) return true;
   for (std::FILE*& slot : gTrackedFiles) {
     if (slot == file) slot = nullptr;
   }
-  std::fclose(file);
+  const bool closed = std::fclose(file) == 0;
   file = nullptr;
+  return closed;
+}
+
+void SetExitCleanup(void (*cleanup)()) {
+  gExitCleanup = cleanup;
 }
 
 void InstallExitSignals() {

@@ -1,5 +1,6 @@
-// The single way out of the process. Every exit, including one caused by a signal or a closed console,
-// closes the ports, flushes and closes every open file and leaves the terminal in its normal mode.
+// The single way out of the process. Every exit, including one caused by a signal or a closed
+// console, closes the ports, flushes and closes every open file and leaves the terminal in its
+// normal mode.
 #pragma once
 
 #include <cstdio>
@@ -15,10 +16,16 @@ namespace talven {
 
 // Files that must be flushed and closed on every way out (the clone file, the mismatch log).
 void TrackOpenFile(std::FILE* file);
-void CloseTrackedFile(std::FILE*& file);
+// false when the close failed (its buffered data did not reach the system).
+bool CloseTrackedFile(std::FILE*& file);
+
+// Runs on every way out once the files are closed: what a transfer left unfinished is tidied up or
+// named on standard error. nullptr drops it.
+void SetExitCleanup(void (*cleanup)());
 
 // Signals and console close: Ctrl+C, SIGINT, SIGTERM, SIGHUP. The handler only records the signal;
-// every wait in the program calls CheckInterrupt (or ends early) so the exit happens on the main thread.
+// every wait in the program calls CheckInterrupt (or ends early) so the exit happens on the main
+// thread.
 void InstallExitSignals();
 int PendingSignal();
 void CheckInterrupt();

@@ -30,6 +30,8 @@ Options ParseOptions(int argc, char** argv) {
       options.version = true;
     } else if (std::strcmp(word, "--list-ports") == 0) {
       options.listPorts = true;
+    } else if (std::strcmp(word, "--no-verify") == 0) {
+      options.noVerify = true;
     } else if (std::strcmp(word, "--trace") == 0) {
       if (index + 1 >= argc) {
         options.error = "--trace needs a file name";
@@ -70,6 +72,8 @@ void PrintUsage(std::FILE* out) {
                "  --version         show the version and exit\n"
                "  --list-ports      list this machine's serial ports and exit\n"
                "  --trace FILE      record every byte on the wire, with times, in FILE\n"
+               "  --no-verify       MASTER: send FILE as it is, without first checking every\n"
+               "                    record's checksum (a bad record stops the scanner midway)\n"
                "\n"
                "Models:\n"
                "  key  label       code    speed   compare\n");

@@ -10,9 +10,10 @@ struct Options {
   bool help = false;
   bool version = false;
   bool listPorts = false;
+  bool noVerify = false;
   const char* tracePath = nullptr;
-  int firstPositional = 1;       // index in argv of the first positional argument
-  const char* error = nullptr;   // set when the options cannot be understood
+  int firstPositional = 1;      // index in argv of the first positional argument
+  const char* error = nullptr;  // set when the options cannot be understood
 };
 
 Options ParseOptions(int argc, char** argv);
