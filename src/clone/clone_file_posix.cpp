@@ -30,7 +30,7 @@ std::FILE* OpenSessionFile(const char* name, const char* mode) {
     errno = error;
     return nullptr;
   }
-  std::FILE* file = fdopen(fd, writing ? (emptying ? "wb" : "r+b") : "rb");
+  std::FILE* file = fdopen(fd, writing ? "wb" : "rb");  // fdopen never truncates
   if (file == nullptr) close(fd);
   return file;
 }

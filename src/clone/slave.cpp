@@ -41,7 +41,7 @@ void AcceptRecord(const char* record, SlaveTally& tally, std::uint32_t progressI
 bool CloneFileWritten() {
   errno = 0;
   if (CommitReceivedFile(gConfig.cloneFile)) return true;
-  const int error = errno;
+  const int error = FirstFlushError() != 0 ? FirstFlushError() : errno;
   std::printf("File Write Error (%s)\n", gConfig.fileName);
   ReportError(gConfig.fileName, error != 0 ? std::strerror(error) : "write failed");
   return false;

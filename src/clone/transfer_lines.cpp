@@ -1,5 +1,6 @@
 #include "clone/transfer_lines.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "session/clock.h"
@@ -12,14 +13,19 @@ char gTransmitLineBuffer[kLineBufferSize];
 namespace {
 
 std::FILE* gFlushedFiles[2] = {};
+int gFlushError = 0;
 
 void FlushAnswered() {
   for (std::FILE* file : gFlushedFiles) {
-    if (file != nullptr) std::fflush(file);
+    if (file != nullptr && std::fflush(file) != 0 && gFlushError == 0) gFlushError = errno;
   }
 }
 
 }  // namespace
+
+int FirstFlushError() {
+  return gFlushError;
+}
 
 void FlushBeforeEveryWait(std::FILE* file) {
   if (file == nullptr) {

@@ -35,6 +35,8 @@ bool AnswerModelRequest(const ReceivedCommand& command, const ModelEntry& model)
 // while the scanner is silent loses none of them. Up to two files (the clone file, the mismatch
 // log); nullptr forgets them all.
 void FlushBeforeEveryWait(std::FILE* file);
+// errno of the first of those flushes that failed; 0 when none did. The stream only keeps the fact.
+int FirstFlushError();
 
 // A mark while the count of records so far holds 1, N + 1, 2N + 1, ... for an interval of N.
 void PrintProgressMark(std::uint32_t recordsSoFar, std::uint32_t interval);

@@ -104,12 +104,14 @@ def test_overlong_file_name_is_refused(run, tmp_path):
     assert not any(len(p.name) > 1000 for p in tmp_path.iterdir())
 
 
-def test_slave_mode_empties_an_existing_file(run, tmp_path):
+def test_slave_mode_leaves_an_existing_file_alone(run, tmp_path):
     target = tmp_path / "old.txt"
     target.write_text("old record\n" * 10)
     app = run("KM504R", MISSING_PORT, "SLAVE", "old.txt", "0")
     app.output()
-    assert target.read_bytes() == b""
+    assert target.read_text() == "old record\n" * 10
+    # Nothing was received, so nothing is kept either.
+    assert not (tmp_path / "old.txt.partial").exists() and b"kept" not in app.stderr()
 
 
 def test_model_shown_by_product_code(run, tmp_path):
