@@ -1,4 +1,6 @@
 """Slave mode: a scanner acting as clone master sends its data into a clone file."""
+import re
+import shutil
 import signal
 import termios
 
@@ -246,3 +248,37 @@ def test_line_settings_during_the_run(run, scanner, model, speed):
     assert not oflag & termios.OPOST
     scanner.send_line("END")
     assert COMPLETE.search(app.output())
+
+
+@pytest.mark.parametrize("complete", [True, False])
+def test_records_reach_the_disk_before_they_replace_the_file(run, scanner, tmp_path, monkeypatch,
+                                                             complete):
+    """Seen in the system calls: the received data is synced, then renamed over the named file,
+    then the folder synced; a transfer that failed does none of it."""
+    if not shutil.which("strace"):
+        pytest.skip("strace is not installed")
+    trace = tmp_path / "calls"
+    wrapper = tmp_path / "traced"
+    wrapper.write_text(f"#!/bin/sh\nexec strace -qq -o {trace} -e trace=openat,fsync,fdatasync,"
+                       f"rename,renameat,renameat2 {conftest.BINARY} \"$@\"\n")
+    wrapper.chmod(0o755)
+    monkeypatch.setattr(conftest, "BINARY", str(wrapper))
+    (tmp_path / "out.txt").write_bytes(b"old\r\n")
+    app = start_slave(run, scanner)
+    assert exchange(scanner, "CLN " + record("01,x")) == b"OK"
+    scanner.send_line("END" if complete else "SUM 0")
+    app.output()
+    assert app.wait() == 0
+    calls = trace.read_text()
+    if "+++ exited" not in calls and "openat" not in calls:
+        pytest.skip("strace cannot trace here")
+    opened = dict((m[1], m[2]) for m in re.finditer(r'openat\([^"]*"([^"]*)", [^)]*\)\s+= (\d+)', calls))
+    steps = re.findall(r'^(?:\d+ +)?(f(?:data)?sync\((\d+)\)|rename\w*\([^)]*"out\.txt\.partial"'
+                       r', [^)]*"out\.txt"\))\s+= 0', calls, re.M)
+    if complete:
+        # The data, then the rename, then the folder that holds the new name.
+        assert steps == [(f"fsync({opened['out.txt.partial']})", opened["out.txt.partial"]),
+                         ('rename("out.txt.partial", "out.txt")', ""),
+                         (f"fsync({opened['.']})", opened["."])], calls
+    else:
+        assert steps == [], calls
