@@ -28,6 +28,8 @@ def field(r):
 
 
 def test_slave_session_writes_the_records_byte_exact(platform, scanner, tmp_path):
+    # An earlier backup is replaced whole, and only at the end.
+    (tmp_path / "out.txt").write_bytes(b"old\r\n")
     port = platform.port(scanner)
     app = platform.start("KM504R", port, "SLAVE", "out.txt", "0")
     assert app.expect(SLAVE_PROMPT) == BANNER + summary("out.txt", "KM504R", port)
@@ -42,10 +44,12 @@ def test_slave_session_writes_the_records_byte_exact(platform, scanner, tmp_path
     assert COMPLETE.search(app.output())
     assert app.wait() == 0
     assert (tmp_path / "out.txt").read_bytes() == "".join(r + "\r\n" for r in records).encode()
+    assert not (tmp_path / "out.txt.partial").exists()
     assert scanner.read_for(0.2) == b""
 
 
 def test_slave_wrong_sum_gives_the_error_summary(platform, scanner, tmp_path):
+    (tmp_path / "out.txt").write_bytes(b"old\r\n")
     app = platform.start("KM504R", platform.port(scanner), "SLAVE", "out.txt", "0")
     app.expect(SLAVE_PROMPT)
     r = record("01,x")
@@ -54,7 +58,9 @@ def test_slave_wrong_sum_gives_the_error_summary(platform, scanner, tmp_path):
     assert app.output() == (f"\r\n\r\nChecksum Error ( stored sum={field(r):04x} ,recive sum = "
                             f"0000\r\n)".encode() + ERROR_LINE)
     assert app.wait() == 0
-    assert (tmp_path / "out.txt").read_bytes() == (r + "\r\n").encode()
+    assert (tmp_path / "out.txt").read_bytes() == b"old\r\n"
+    assert (tmp_path / "out.txt.partial").read_bytes() == (r + "\r\n").encode()
+    assert b"received records kept in out.txt.partial" in app.stderr()
 
 
 def test_pulled_cable_ends_with_port_error(platform, scanner, tmp_path):
@@ -66,7 +72,7 @@ def test_pulled_cable_ends_with_port_error(platform, scanner, tmp_path):
     assert app.output() == b"RS-232C ERROR\r\n"
     assert app.wait() == 255
     assert b"stopped working" in app.stderr()
-    assert (tmp_path / "out.txt").read_bytes() == (r + "\r\n").encode()
+    assert (tmp_path / "out.txt.partial").read_bytes() == (r + "\r\n").encode()
 
 
 @pytest.mark.parametrize("model,speed,identity", [("KM504R", termios.B57600, b"QRFAMTK00"),
@@ -161,12 +167,14 @@ def test_master_sends_the_file_after_a_key(platform, scanner, tmp_path, model, s
 
 
 def test_extended_key_at_the_ready_wait_also_ends_the_exit_wait(platform, scanner, tmp_path):
-    (tmp_path / "clone.txt").write_bytes(b"")
+    (tmp_path / "clone.txt").write_bytes(record("01,a").encode() + b"\r\n")
     app = platform.start("KM504R", platform.port(scanner), "MASTER", "clone.txt")
     app.expect(MASTER_PROMPT)
     app.send(F1)
     assert scanner.read_line() == b"MDL"
     scanner.send_line("IDENT")
+    assert scanner.read_line() == b"CLN " + record("01,a").encode()
+    scanner.send_line("OK")
     assert scanner.read_line() == b"END"
     # F1's second code (59) is still pending and answers the exit wait without a new key.
     out = app.output()
