@@ -11,7 +11,8 @@ namespace talven {
 bool SyncFile(std::FILE* file);
 
 // Puts the closed file `from` in place of `to` in one step, replacing what `to` held, and makes the
-// change itself durable. false with errno set when `to` is unchanged.
+// change itself durable. false with errno set when it failed: `to` is then unchanged, unless only
+// the folder's sync failed after the rename.
 bool ReplaceFileDurably(const char* from, const char* to);
 
 // Creates a new file for writing; fails with EEXIST rather than touch a file that is there.

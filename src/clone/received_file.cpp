@@ -26,7 +26,9 @@ ReceivedFile gReceived;
 // that got no record says nothing worth keeping.
 void KeepPartialFile() {
   std::error_code error;
-  if (std::filesystem::file_size(gReceived.partialName, error) == 0 && !error) {
+  const auto size = std::filesystem::file_size(gReceived.partialName, error);
+  if (error) return;  // already put in place, only its folder's sync failed
+  if (size == 0) {
     std::filesystem::remove(gReceived.partialName, error);
     return;
   }

@@ -19,7 +19,8 @@ bool PartialNameOf(const char* name, char* out, std::size_t capacity);
 std::FILE* OpenReceivedFile(const char* name);
 
 // Syncs the received records to the disk, closes the file and puts it in place of NAME. false with
-// errno set when NAME is unchanged; the records then stay in NAME.partial.
+// errno set on any failure; NAME is then unchanged and the records stay in NAME.partial, unless only
+// the folder's sync after the rename failed.
 bool CommitReceivedFile(std::FILE*& file);
 
 }  // namespace talven
