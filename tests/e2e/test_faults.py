@@ -640,7 +640,9 @@ def reach(wait, watched, scanner, tmp_path):
         app = watched("KM504R", scanner.path, "SLAVE", "out.txt", "1" if wait == "exit key" else "0")
         app.expect(SLAVE_PROMPT)
         send_all(scanner, RECORDS[:3])
-        intact["out.txt.partial"] = clone_file(RECORDS[:3])
+        # Until the transfer completes the records are in the partial file; then in place.
+        name = "out.txt" if wait == "exit key" else "out.txt.partial"
+        intact[name] = clone_file(RECORDS[:3])
         if wait == "exit key":
             scanner.send_line("END")
             app.expect(b"\r\nPress any key!!")
