@@ -13,10 +13,13 @@ namespace talven {
 
 void TrackOpenFile(std::FILE*) {}
 
-void CloseTrackedFile(std::FILE*& file) {
-  if (file != nullptr) std::fclose(file);
+bool CloseTrackedFile(std::FILE*& file) {
+  const bool closed = file == nullptr || std::fclose(file) == 0;
   file = nullptr;
+  return closed;
 }
+
+void SetExitCleanup(void (*)()) {}
 
 void InstallExitSignals() {}
 int PendingSignal() {
