@@ -1,7 +1,8 @@
 // Clone files with any bytes in them, read with any line capacity. Checks that the reader yields
 // the file's text exactly (every CR dropped, nothing after 0x1A), never more than a line's
 // capacity, stops for good at the end, and that what the writer stores reads back as it was
-// written.
+// written. The check before sending reads the same file: its faults name lines that exist, in
+// order.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "clone/clone_check.h"
 #include "clone/clone_file.h"
 
 namespace {
@@ -65,6 +67,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (c != '\r') expected.push_back(c);
   }
   Require(ReadBack(file, capacity) == expected, "reader lost or changed text");
+
+  if (!file.empty()) {
+    std::string copy = file;
+    std::FILE* checked = fmemopen(copy.data(), copy.size(), "rb");
+    Require(checked != nullptr, "fmemopen");
+    const auto buffer = std::make_unique<char[]>(capacity);
+    const talven::CloneFileCheck check = talven::CheckCloneFile(checked, buffer.get(), capacity);
+    std::fclose(checked);
+    Require(check.faultCount <= check.records, "more faults than records");
+    std::uint32_t previous = 0;
+    for (std::uint32_t i = 0; i < check.faultCount && i < check.kFaultsKept; ++i) {
+      Require(check.faults[i].line > previous && check.faults[i].line <= check.records,
+              "fault on a line that is not there, or out of order");
+      Require(check.faults[i].reason[0] != '\0', "fault without a reason");
+      previous = check.faults[i].line;
+    }
+  }
 
   // Text without CR and 0x1A survives a write and a read unchanged.
   char* stored = nullptr;

@@ -1,5 +1,5 @@
-// The functions of process/exit_path.h and serial/port_error_exit.h for the fuzz targets: nothing is
-// closed or printed, and an exit unwinds to the fuzz entry point.
+// The functions of process/exit_path.h and serial/port_error_exit.h for the fuzz targets: nothing
+// is closed or printed, and an exit unwinds to the fuzz entry point.
 #include <cstdio>
 
 #include "fuzz_exit.h"
@@ -14,12 +14,14 @@ namespace talven {
 
 void TrackOpenFile(std::FILE*) {}
 
-void CloseTrackedFile(std::FILE*& file) {
-  if (file != nullptr) std::fclose(file);
+bool CloseTrackedFile(std::FILE*& file) {
+  const bool closed = file == nullptr || std::fclose(file) == 0;
   file = nullptr;
+  return closed;
 }
 
 void CloseOnExit(void (*)()) {}
+void SetExitCleanup(void (*)()) {}
 void CheckInterrupt() {}
 
 [[noreturn]] void ExitForSignal(int signal) {

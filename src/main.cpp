@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "clone/backup_commands.h"
+#include "clone/transfer.h"
 #include "process/exit_path.h"
 #include "serial/port_list.h"
 #include "serial/wire_trace.h"
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
     talven::ReportError(options.tracePath, std::strerror(errno));
     return kUsageStatus;
   }
+  talven::gTransferOptions.verifyBeforeSending = !options.noVerify;
   // Setup sees the program name and the positional arguments only.
   std::vector<char*> positional{argv[0]};
   for (int i = options.firstPositional; i < argc; ++i) positional.push_back(argv[i]);

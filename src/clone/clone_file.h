@@ -27,7 +27,7 @@ std::FILE* OpenTextFile(const char* name, const char* mode);
 // As OpenTextFile, and while the file stays open no other talven session may empty it, nor read it
 // while this one writes it: a second session on the same file fails here with EBUSY instead of
 // destroying records the first has already answered "OK". "w" empties the file only once that
-// holds.
+// holds. "r+" takes the same hold on an existing file without changing it.
 std::FILE* OpenSessionFile(const char* name, const char* mode);
 
 // Counts the lines a text reader yields (4095 characters per read at most), in 16 bits as the

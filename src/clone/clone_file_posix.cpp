@@ -11,9 +11,11 @@
 namespace talven {
 
 std::FILE* OpenSessionFile(const char* name, const char* mode) {
-  const bool writing = mode[0] == 'w';
+  const bool emptying = mode[0] == 'w';
+  const bool writing = emptying || mode[1] == '+';
   // Opened without truncating: the file is emptied only once the lock is ours.
-  const int fd = open(name, writing ? O_WRONLY | O_CREAT | O_CLOEXEC : O_RDONLY | O_CLOEXEC, 0666);
+  const int flags = emptying ? O_WRONLY | O_CREAT : writing ? O_WRONLY : O_RDONLY;
+  const int fd = open(name, flags | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
   // Where the file system has no locks the file is used unguarded.
   if (flock(fd, (writing ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
@@ -22,13 +24,13 @@ std::FILE* OpenSessionFile(const char* name, const char* mode) {
     return nullptr;
   }
   struct stat info {};
-  if (writing && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) {
+  if (emptying && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) {
     const int error = errno;
     close(fd);
     errno = error;
     return nullptr;
   }
-  std::FILE* file = fdopen(fd, writing ? "wb" : "rb");
+  std::FILE* file = fdopen(fd, writing ? "wb" : "rb");  // fdopen never truncates
   if (file == nullptr) close(fd);
   return file;
 }

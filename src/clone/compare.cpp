@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "clone/clone_file.h"
+#include "clone/durable_file.h"
 #include "clone/record.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
@@ -15,16 +16,40 @@ namespace talven {
 
 namespace {
 
+// Past this many names taken in one second something else is wrong.
+inline constexpr unsigned kLogNameTries = 999;
+
 // The log is named after the moment the compare began, not after the first difference.
 struct MismatchLog {
   char name[64] = {};
   std::FILE* file = nullptr;
   long errorCount = 0;
+  CalendarDate date;
+  TimeOfDay time;
 };
 
-void NameLog(MismatchLog& log, const CalendarDate& date, const TimeOfDay& time) {
-  std::snprintf(log.name, sizeof log.name, "%04d_%02d_%02d__%02d_%02d_%02d.log", int{date.year},
-                int{date.month}, int{date.day}, int{time.hour}, int{time.minute}, int{time.second});
+// The second and later tries add "_2", "_3", ... before ".log".
+void NameLog(MismatchLog& log, unsigned attempt) {
+  const CalendarDate& date = log.date;
+  const TimeOfDay& time = log.time;
+  char suffix[16] = "";
+  if (attempt > 1) std::snprintf(suffix, sizeof suffix, "_%u", attempt);
+  std::snprintf(log.name, sizeof log.name, "%04d_%02d_%02d__%02d_%02d_%02d%s.log", int{date.year},
+                int{date.month}, int{date.day}, int{time.hour}, int{time.minute}, int{time.second},
+                suffix);
+}
+
+// Created, never emptied: another compare started in the same second keeps its log.
+std::FILE* CreateLog(MismatchLog& log) {
+  for (unsigned attempt = 1; attempt <= kLogNameTries; ++attempt) {
+    NameLog(log, attempt);
+    std::FILE* file = CreateNewFile(log.name);
+    if (file != nullptr || errno != EEXIST) {
+      if (file != nullptr && attempt > 1) ReportError("mismatch log", log.name);
+      return file;
+    }
+  }
+  return nullptr;
 }
 
 void ReportMismatch(MismatchLog& log, const char* fileLine, const char* received) {
@@ -35,7 +60,7 @@ void ReportMismatch(MismatchLog& log, const char* fileLine, const char* received
   // "Recive" as spelled since the first release: people's scripts match these lines.
   std::printf(" Recive Data=%s\n", received);
   if (log.file == nullptr) {
-    log.file = OpenTextFile(log.name, "w+");
+    log.file = CreateLog(log);
     if (log.file == nullptr) {
       const int error = errno;
       std::printf("File Open Error (%s)\n", log.name);
@@ -43,6 +68,7 @@ void ReportMismatch(MismatchLog& log, const char* fileLine, const char* received
       Terminate(-1);
     }
     TrackOpenFile(log.file);
+    FlushBeforeEveryWait(log.file);
   }
   char count[40];
   std::snprintf(count, sizeof count, "Error Count =%ld\n", log.errorCount);
@@ -59,12 +85,9 @@ void ReportMismatch(MismatchLog& log, const char* fileLine, const char* received
 
 bool RunCompare() {
   PrintScannerIsMasterPrompt();
-  CalendarDate startDate;
-  TimeOfDay startTime;
-  ReadCalendarDate(startDate);
-  ReadTimeOfDay(startTime);
   MismatchLog log;
-  NameLog(log, startDate, startTime);
+  ReadDateAndTime(log.date, log.time);
+  NameLog(log, 1);
 
   const ModelEntry& model = ChosenModel();
   char* const line = gReceiveLineBuffer;
@@ -92,12 +115,14 @@ bool RunCompare() {
     ReportMismatch(log, fileLine, "");
   }
   ReadTimeOfDay(gStopwatch.end);
+  FlushBeforeEveryWait(nullptr);
   if (log.file != nullptr) {
-    std::printf("\nError Count =%ld\n", log.errorCount);
-    if (std::fflush(log.file) != 0 || std::ferror(log.file) != 0) {
+    // On the disk before the result says what it holds.
+    const bool synced = SyncFile(log.file);
+    if (!CloseTrackedFile(log.file) || !synced) {
       ReportError(log.name, "the mismatch log could not be written completely");
     }
-    CloseTrackedFile(log.file);
+    std::printf("\nError Count =%ld\n", log.errorCount);
     char reason[160];
     std::snprintf(reason, sizeof reason, "%ld difference%s from the scanner's data, listed in %s",
                   log.errorCount, log.errorCount == 1 ? "" : "s", log.name);

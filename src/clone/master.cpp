@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "clone/clone_check.h"
 #include "clone/clone_file.h"
 #include "clone/record.h"
 #include "clone/transfer.h"
@@ -31,6 +32,34 @@ void WaitUntilReady() {
   std::printf("\n");
 }
 
+// Nothing is sent from a file the scanner would refuse partway: it would be left half programmed.
+void CheckBeforeSending(char* buffer, std::size_t capacity) {
+  const CloneFileCheck check = CheckCloneFile(gConfig.cloneFile, buffer, capacity);
+  const char* name = gConfig.fileName;
+  char what[kFileNameMax + 32];
+  for (std::uint32_t i = 0; i < check.faultCount && i < CloneFileCheck::kFaultsKept; ++i) {
+    std::snprintf(what, sizeof what, "%s line %u", name, unsigned{check.faults[i].line});
+    ReportError(what, check.faults[i].reason);
+  }
+  if (check.faultCount > CloneFileCheck::kFaultsKept) {
+    char more[64];
+    std::snprintf(more, sizeof more, "%u more records fail the check",
+                  static_cast<unsigned>(check.faultCount - CloneFileCheck::kFaultsKept));
+    ReportError(name, more);
+  }
+  if (check.records == 0) ReportError(name, "holds no records to send");
+  if (!check.Passed()) {
+    ReportError(name, "nothing was sent; --no-verify sends the file as it is");
+    Terminate(-1);
+  }
+  // A pipe cannot be read a second time; what was checked must be what is sent.
+  if (std::fseek(gConfig.cloneFile, 0, SEEK_SET) != 0) {
+    ReportError(name, "cannot be read twice to check it first; --no-verify sends it unchecked");
+    Terminate(-1);
+  }
+  std::clearerr(gConfig.cloneFile);
+}
+
 void PrintRejectedExchange(const char* reply, const char* sent) {
   std::printf("\n");
   std::printf("ERR Rx=[%s]\n", reply);
@@ -50,19 +79,28 @@ bool DeliverRecord(char* reply) {
   return false;
 }
 
-[[noreturn]] void LeaveForRefusedRecord(std::uint32_t number, const char* reply) {
-  char reason[160];
+// The scanner took the records before this one and none after: it must be sent the whole file
+// again.
+[[noreturn]] void LeaveForRefusedRecord(std::uint32_t number, const char* record,
+                                        const char* reply) {
+  char reason[256];
   std::snprintf(reason, sizeof reason,
-                "record %u was not taken after %d sends (last answer: %s%.40s%s)",
-                static_cast<unsigned>(number), kSendsPerRecord, reply[0] != '\0' ? "\"" : "",
-                reply[0] != '\0' ? reply : "none", reply[0] != '\0' ? "\"" : "");
-  ReportError("scanner", reason);
+                "record %u (key %X) was refused %d times, last reply [%.40s]; the scanner now "
+                "holds only the %u records before it: repeat the transfer",
+                unsigned{number + 1}, static_cast<unsigned>(RecordKey(record)), kSendsPerRecord,
+                reply, unsigned{number});
+  ReportError(gConfig.fileName, reason);
   Terminate(-1);
 }
 
 }  // namespace
 
+TransferOptions gTransferOptions;
+
 bool RunMaster() {
+  if (gTransferOptions.verifyBeforeSending) {
+    CheckBeforeSending(gTransmitLineBuffer + kPrefixLength, kLineBufferSize - kPrefixLength);
+  }
   WaitUntilReady();
   ReadTimeOfDay(gStopwatch.start);
   char* const reply = gReceiveLineBuffer;
@@ -79,7 +117,7 @@ bool RunMaster() {
   std::uint16_t sessionSum = 0;
   while (ReadTextLine(gConfig.cloneFile, record, recordCapacity) > 0) {
     TrimTrailingNewlines(record);
-    if (!DeliverRecord(reply)) LeaveForRefusedRecord(sent + 1, reply);
+    if (!DeliverRecord(reply)) LeaveForRefusedRecord(sent, record, reply);
     sessionSum = static_cast<std::uint16_t>(sessionSum + ChecksumFieldValue(record));
     if (sent % groupSize == gConfig.progressScale) std::printf("o");
     ++sent;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "clone/clone_file.h"
+#include "clone/received_file.h"
 #include "clone/record.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
@@ -36,10 +37,11 @@ void AcceptRecord(const char* record, SlaveTally& tally, std::uint32_t progressI
   tally.previousKey = key;
 }
 
-// Every record must be on disk before success is reported.
+// Every record must be on the disk, and in place of the named file, before success is reported.
 bool CloneFileWritten() {
-  if (std::fflush(gConfig.cloneFile) == 0 && std::ferror(gConfig.cloneFile) == 0) return true;
-  const int error = errno;
+  errno = 0;
+  if (CommitReceivedFile(gConfig.cloneFile)) return true;
+  const int error = FirstFlushError() != 0 ? FirstFlushError() : errno;
   std::printf("File Write Error (%s)\n", gConfig.fileName);
   ReportError(gConfig.fileName, error != 0 ? std::strerror(error) : "write failed");
   return false;
@@ -48,6 +50,7 @@ bool CloneFileWritten() {
 }  // namespace
 
 bool RunSlave() {
+  FlushBeforeEveryWait(gConfig.cloneFile);
   PrintScannerIsMasterPrompt();
   const ModelEntry& model = ChosenModel();
   SlaveTally tally;
@@ -73,6 +76,7 @@ bool RunSlave() {
                       "its closing sum %04X differs from the sum of the records received, %04X",
                       static_cast<unsigned>(received), unsigned{tally.sessionSum});
         ReportError("scanner", reason);
+        FlushBeforeEveryWait(nullptr);
         return false;
       }
       SendCommand("OK");
@@ -80,6 +84,7 @@ bool RunSlave() {
     if (command.Is("END")) break;
   }
   ReadTimeOfDay(gStopwatch.end);
+  FlushBeforeEveryWait(nullptr);
   return CloneFileWritten();
 }
 

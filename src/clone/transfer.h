@@ -8,6 +8,12 @@
 
 namespace talven {
 
+struct TransferOptions {
+  // Master mode checks every record of the file before it sends the first (--no-verify: not).
+  bool verifyBeforeSending = true;
+};
+extern TransferOptions gTransferOptions;
+
 bool RunMaster();
 bool RunSlave();
 bool RunCompare();

@@ -1,5 +1,6 @@
 #include "clone/transfer_lines.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "process/clock.h"
@@ -8,6 +9,38 @@ namespace talven {
 
 char gReceiveLineBuffer[kLineBufferSize];
 char gTransmitLineBuffer[kLineBufferSize];
+
+namespace {
+
+std::FILE* gFlushedFiles[2] = {};
+int gFlushError = 0;
+
+void FlushAnswered() {
+  for (std::FILE* file : gFlushedFiles) {
+    if (file != nullptr && std::fflush(file) != 0 && gFlushError == 0) gFlushError = errno;
+  }
+}
+
+}  // namespace
+
+int FirstFlushError() {
+  return gFlushError;
+}
+
+void FlushBeforeEveryWait(std::FILE* file) {
+  if (file == nullptr) {
+    gFlushedFiles[0] = gFlushedFiles[1] = nullptr;
+    SetBeforeWait(nullptr);
+    return;
+  }
+  for (std::FILE*& slot : gFlushedFiles) {
+    if (slot == nullptr || slot == file) {
+      slot = file;
+      break;
+    }
+  }
+  SetBeforeWait(FlushAnswered);
+}
 
 ReceivedCommand ReceiveCommand(char* line) {
   ShowOutputSoFar();

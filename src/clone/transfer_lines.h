@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "models/catalogue.h"
@@ -33,6 +34,13 @@ void PrintScannerIsMasterPrompt();
 // Answers "MDL" with the model's clone identity and (re)starts the stopwatch; false for other
 // lines.
 bool AnswerModelRequest(const ReceivedCommand& command, const ModelEntry& model);
+
+// Records answered "OK" are handed to the system before every wait for the scanner, so a crash
+// while the scanner is silent loses none of them. Up to two files (the clone file, the mismatch
+// log); nullptr forgets them all.
+void FlushBeforeEveryWait(std::FILE* file);
+// errno of the first of those flushes that failed; 0 when none did. The stream only keeps the fact.
+int FirstFlushError();
 
 // A mark while the count of records so far holds 1, N + 1, 2N + 1, ... for an interval of N.
 void PrintProgressMark(std::uint32_t recordsSoFar, std::uint32_t interval);

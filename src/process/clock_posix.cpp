@@ -16,26 +16,42 @@ void ReadLocalClock(std::tm& fields, long& milliseconds) {
   milliseconds = static_cast<long>(now.tv_usec / 1000);
 }
 
-}  // namespace
-
-void ReadTimeOfDay(TimeOfDay& time) {
-  std::tm fields{};
-  long milliseconds = 0;
-  ReadLocalClock(fields, milliseconds);
+void CopyTime(const std::tm& fields, long milliseconds, TimeOfDay& time) {
   time.hour = static_cast<std::uint8_t>(fields.tm_hour);
   time.minute = static_cast<std::uint8_t>(fields.tm_min);
   time.second = static_cast<std::uint8_t>(fields.tm_sec > 59 ? 59 : fields.tm_sec);
   time.hundredths = static_cast<std::uint8_t>(milliseconds / 10);
 }
 
-void ReadCalendarDate(CalendarDate& date) {
-  std::tm fields{};
-  long milliseconds = 0;
-  ReadLocalClock(fields, milliseconds);
+void CopyDate(const std::tm& fields, CalendarDate& date) {
   date.day = static_cast<std::uint8_t>(fields.tm_mday);
   date.month = static_cast<std::uint8_t>(fields.tm_mon + 1);
   date.year = fields.tm_year + 1900;
   date.weekday = static_cast<std::uint8_t>(fields.tm_wday);
+}
+
+}  // namespace
+
+void ReadTimeOfDay(TimeOfDay& time) {
+  std::tm fields{};
+  long milliseconds = 0;
+  ReadLocalClock(fields, milliseconds);
+  CopyTime(fields, milliseconds, time);
+}
+
+void ReadCalendarDate(CalendarDate& date) {
+  std::tm fields{};
+  long milliseconds = 0;
+  ReadLocalClock(fields, milliseconds);
+  CopyDate(fields, date);
+}
+
+void ReadDateAndTime(CalendarDate& date, TimeOfDay& time) {
+  std::tm fields{};
+  long milliseconds = 0;
+  ReadLocalClock(fields, milliseconds);
+  CopyDate(fields, date);
+  CopyTime(fields, milliseconds, time);
 }
 
 }  // namespace talven

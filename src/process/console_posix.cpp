@@ -59,14 +59,18 @@ int Tty() {
   return gTty;
 }
 
-// Non-canonical input without echo and without signal keys (Ctrl+C reads as 3), for one read.
+// Non-canonical input without echo, for one read. Ctrl+C stays the interrupt, so that a key wait
+// cannot take the keystroke meant to stop the program as its answer; quit and suspend read as keys.
 class RawMode {
  public:
   RawMode() {
     const int fd = Tty();
     if (fd < 0 || tcgetattr(fd, &gSaved) != 0) return;
     termios raw = gSaved;
-    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+    raw.c_lflag |= ISIG;
+    raw.c_cc[VQUIT] = _POSIX_VDISABLE;
+    raw.c_cc[VSUSP] = _POSIX_VDISABLE;
     // Enter must read as 13, and Ctrl+S / Ctrl+Q as keys rather than flow control.
     raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | ISTRIP);
     raw.c_cc[VMIN] = 0;  // reads return what is there; poll() does the waiting

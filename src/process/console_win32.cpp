@@ -1,5 +1,5 @@
-// Keys from the console input buffer. The console mode is cleared only while a key is read, so
-// Ctrl+C reads as 3 then and stays a break the rest of the time.
+// Keys from the console input buffer. The console mode is cleared only while a key is read, all but
+// processed input, so Ctrl+C and Ctrl+Break stay a break at every moment.
 #include <windows.h>
 
 #include <cstdio>
@@ -122,7 +122,8 @@ int ReadKey() {
     if (in == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode)) return -1;
     gSavedMode = mode;
     gModeChanged = 1;
-    if (!SetConsoleMode(in, 0)) {
+    // Processed input alone: Ctrl+C stays a break, never a key that answers a wait.
+    if (!SetConsoleMode(in, ENABLE_PROCESSED_INPUT)) {
       gModeChanged = 0;
       return -1;
     }

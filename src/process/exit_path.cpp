@@ -13,6 +13,7 @@ namespace {
 
 std::array<std::FILE*, 4> gTrackedFiles{};
 std::array<void (*)(), 4> gClosings{};
+void (*volatile gExitCleanup)() = nullptr;
 
 void CloseEverything() {
   for (void (*close)() : gClosings) {
@@ -25,6 +26,11 @@ void CloseEverything() {
     }
   }
   gConfig.cloneFile = nullptr;
+  // Once only, also when a console event and the main thread both leave.
+  if (void (*const cleanup)() = gExitCleanup; cleanup != nullptr) {
+    gExitCleanup = nullptr;
+    cleanup();
+  }
 }
 
 }  // namespace
@@ -48,13 +54,18 @@ void TrackOpenFile(std::FILE* file) {
   }
 }
 
-void CloseTrackedFile(std::FILE*& file) {
-  if (file == nullptr) return;
+bool CloseTrackedFile(std::FILE*& file) {
+  if (file == nullptr) return true;
   for (std::FILE*& slot : gTrackedFiles) {
     if (slot == file) slot = nullptr;
   }
-  std::fclose(file);
+  const bool closed = std::fclose(file) == 0;
   file = nullptr;
+  return closed;
+}
+
+void SetExitCleanup(void (*cleanup)()) {
+  gExitCleanup = cleanup;
 }
 
 void CheckInterrupt() {

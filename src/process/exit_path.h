@@ -21,7 +21,12 @@ void CloseOnExit(void (*close)());
 
 // Files that must be flushed and closed on every way out (the clone file, the mismatch log).
 void TrackOpenFile(std::FILE* file);
-void CloseTrackedFile(std::FILE*& file);
+// false when the close failed (its buffered data did not reach the system).
+bool CloseTrackedFile(std::FILE*& file);
+
+// Runs on every way out once the files are closed: what a transfer left unfinished is tidied up or
+// named on standard error. nullptr drops it.
+void SetExitCleanup(void (*cleanup)());
 
 // Signals and console close are only recorded by their handlers (see signals.h); every wait in the
 // program calls CheckInterrupt (or ends early) so the exit happens on the main thread.

@@ -24,6 +24,7 @@ struct ReceiveBuffer {
   std::uint16_t fillCount = 0;
 };
 ReceiveBuffer gReceiveBuffer;
+void (*gBeforeWait)() = nullptr;
 
 // A port that fails under us (adapter unplugged, line hung up) is not a silent scanner: waiting on
 // would never end.
@@ -58,8 +59,11 @@ void RefillReceiveBuffer() {
   buffer.readPosition = 0;
   buffer.fillCount = 0;
   std::int32_t count = ReadWaitingBytes(gConfig.port, buffer.bytes, sizeof buffer.bytes);
-  if (count == 0) {
+  bool waited = false;
+  while (count == 0) {
     CheckPortHealth();
+    if (!waited && gBeforeWait != nullptr) gBeforeWait();
+    waited = true;
     if (WaitForInput(gConfig.port, kWaitSliceMs) == PortWait::kFailed) LeaveForFailedPort();
     count = ReadWaitingBytes(gConfig.port, buffer.bytes, sizeof buffer.bytes);
   }
@@ -119,6 +123,10 @@ std::int32_t ReceiveReply(char* destination) {
     }
     if (length < kLineBufferSize - 1) destination[length++] = static_cast<char>(byte);
   }
+}
+
+void SetBeforeWait(void (*beforeWait)()) {
+  gBeforeWait = beforeWait;
 }
 
 void ResetReceiveBuffer() {

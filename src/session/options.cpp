@@ -65,6 +65,8 @@ Options ParseOptions(int argc, char** argv) {
       options.version = true;
     } else if (std::strcmp(word, "--list-ports") == 0) {
       options.listPorts = true;
+    } else if (std::strcmp(word, "--no-verify") == 0) {
+      options.noVerify = true;
     } else if (std::strcmp(word, "--trace") == 0) {
       if (index + 1 >= argc) {
         options.error = "--trace needs a file name";
@@ -120,7 +122,8 @@ void PrintUsage(std::FILE* out) {
                "         talven --list-ports shows what to give here.\n"
                "  MODE   MASTER   PC -> scanner: send FILE to a scanner waiting as clone slave\n"
                "         SLAVE    scanner -> PC: the scanner, as clone master, sends its data\n"
-               "                  into FILE (emptied first)\n"
+               "                  into FILE (replaced once the transfer is complete;\n"
+               "                  until then the records go into FILE.partial)\n"
                "         COMPARE  the scanner, as clone master, sends its data; talven checks it\n"
                "                  against FILE and logs differences (models with compare: yes)\n"
                "  FILE   the clone file: text, one record per line\n"
@@ -136,6 +139,8 @@ void PrintUsage(std::FILE* out) {
                "                    all are valid, 1 when one is not\n"
                "  --diff OLD NEW    compare two clone files record by record, matched by key\n"
                "                    (the text before the first comma); exit 0 when the same\n"
+               "  --no-verify       MASTER: send FILE as it is, without first checking every\n"
+               "                    record's checksum (a bad record stops the scanner midway)\n"
                "\n"
                "Models:\n"
                "  key  label       code    speed   compare\n");
@@ -159,9 +164,10 @@ void PrintUsage(std::FILE* out) {
                "  1      with --exit-code: the result was an error; with --check: a record is\n"
                "         not valid; with --diff: the files differ\n"
                "  255    a fault ended it early: the port could not be opened or set, a record\n"
-               "         was not taken after 10 sends, the mismatch log could not be created,\n"
-               "         or a question could not be answered (-1 on Windows); with --check or\n"
-               "         --diff: a file could not be read\n"
+               "         was not taken after 10 sends or the clone file failed its check before\n"
+               "         sending, the mismatch log could not be created, or a question could not\n"
+               "         be answered (-1 on Windows); with --check or --diff: a file could not\n"
+               "         be read\n"
                "  2      the options could not be understood, or the trace file not created\n"
                "  128+N  ended by signal N (Ctrl+C: 130)\n"
                "\n"

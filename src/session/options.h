@@ -10,6 +10,7 @@ struct Options {
   bool help = false;
   bool version = false;
   bool listPorts = false;
+  bool noVerify = false;
   const char* tracePath = nullptr;
   bool exitCode = false;            // a session whose result is an error exits with 1
   const char* checkPath = nullptr;  // --check FILE

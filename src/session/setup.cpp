@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "clone/clone_file.h"
+#include "clone/received_file.h"
 #include "process/config.h"
 #include "process/console.h"
 #include "process/exit_path.h"
@@ -74,6 +75,11 @@ int ReadMenuKey(const char* menu, const char* argument) {
   if (key < 0) {
     ReportError("console", "the keyboard cannot be read");
     Terminate(-1);
+  }
+  // A key without a character is one answer, and a wrong one: Alt+N's second code is '1'.
+  if (key == 0) {
+    ReadKey();
+    return 0;
   }
   return key;
 }
@@ -214,7 +220,9 @@ void OpenCloneFile(StandardInput& input) {
   const char* openMode = OpenModeFor(gConfig.mode);
   for (;;) {
     if (gConfig.fileName[0] != '\0') {
-      gConfig.cloneFile = OpenSessionFile(gConfig.fileName, openMode);
+      // Slave mode leaves the named file as it is until a transfer has completed.
+      gConfig.cloneFile = gConfig.mode == kSlave ? OpenReceivedFile(gConfig.fileName)
+                                                 : OpenSessionFile(gConfig.fileName, openMode);
       if (gConfig.cloneFile != nullptr) break;
       // The prompt alone would not say whether the name, the folder or the permissions were wrong.
       ReportError(gConfig.fileName, std::strerror(errno));
@@ -257,7 +265,8 @@ void SetupSession(int argc, char** argv) {
 
   gConfig.checksumRequired = ChosenModel().checksumRequired;
   std::uint16_t lines = 0;
-  CountTextLines(gConfig.fileName, lines);
+  // What Slave mode receives starts empty, whatever the named file holds now.
+  if (gConfig.mode != kSlave) CountTextLines(gConfig.fileName, lines);
   gConfig.progressScale = static_cast<std::uint16_t>(lines / 80);
 }
 

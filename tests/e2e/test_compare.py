@@ -144,3 +144,24 @@ def test_log_that_cannot_be_created(run, scanner, tmp_path):
     out = app.output()
     assert re.search(rb"File Open Error \(\d{4}_\d\d_\d\d__\d\d_\d\d_\d\d\.log\)\r\n$", out)
     assert app.wait() == 255
+
+
+def test_log_never_overwrites_another_compares_log(run, scanner, tmp_path):
+    """Two compares begun in the same second: the second log takes the next free name."""
+    now = datetime.datetime.now()
+    taken = {}
+    for second in range(-1, 4):  # whichever second the compare begins in, its name is taken
+        stamp = (now + datetime.timedelta(seconds=second)).strftime("%Y_%m_%d__%H_%M_%S")
+        for name in (f"{stamp}.log", f"{stamp}_2.log"):
+            taken[name] = f"another compare's log {name}\r\n".encode()
+            (tmp_path / name).write_bytes(taken[name])
+    lines = [record("01,a")]
+    app = start_compare(run, scanner, tmp_path, lines)
+    send_all(scanner, [record("01,b")])
+    scanner.send_line("END")
+    app.output()
+    assert all((tmp_path / name).read_bytes() == content for name, content in taken.items())
+    [new] = [p for p in logs(tmp_path) if p.name not in taken]
+    assert re.fullmatch(r"\d{4}_\d\d_\d\d__\d\d_\d\d_\d\d_3\.log", new.name)
+    assert new.read_bytes().startswith(b"Error Count =1\r\n")
+    assert f"talven: mismatch log: {new.name}\n".encode() in app.stderr()

@@ -9,9 +9,9 @@ def write_clone(path, records, line_end=b"\r\n"):
     path.write_bytes(b"".join(r.encode("latin-1") + line_end for r in records))
 
 
-def start_master(run, scanner, tmp_path, records, model="KM506R", line_end=b"\r\n"):
+def start_master(run, scanner, tmp_path, records, model="KM506R", line_end=b"\r\n", options=()):
     write_clone(tmp_path / "in.txt", records, line_end)
-    app = run(model, scanner.path, "MASTER", "in.txt", "0")
+    app = run(*options, model, scanner.path, "MASTER", "in.txt", "0")
     app.expect(MASTER_PROMPT)
     app.send("k")
     app.expect(b"\r\n")
@@ -47,7 +47,7 @@ def test_exact_wire_bytes(run, scanner, tmp_path, model, with_sum):
 
 
 def test_empty_file_sends_sum_of_zero(run, scanner, tmp_path):
-    app = start_master(run, scanner, tmp_path, [])
+    app = start_master(run, scanner, tmp_path, [], options=["--no-verify"])
     assert scanner.read_exactly(10) == b"SUM 0000\r\r"
     scanner.send_line("OK")
     assert scanner.read_exactly(4) == b"END\r"
@@ -89,7 +89,39 @@ def test_ten_refusals_end_the_process(run, scanner, tmp_path):
     assert b"error" not in out and b"complete" not in out
     assert app.wait() == 255
     assert scanner.read_for(0.2) == b""
-    assert app.stderr() == b'talven: scanner: record 1 was not taken after 10 sends (last answer: "NG")\n'
+    assert (b"talven: in.txt: record 1 (key 1) was refused 10 times, last reply [NG]; the scanner "
+            b"now holds only the 0 records before it: repeat the transfer\n") in app.stderr()
+
+
+GOOD = [record(f"{k:04X},146.{k}") for k in range(4)]
+
+
+@pytest.mark.parametrize("third,reason", [
+    ("0002,146.2~0A2F", b"line 3: checksum 0A2F does not match its record (02E6)"),
+    ("0002,146.2", b'line 3: no "~" checksum field'),
+    (record("0002," + "9" * 4100), b"line 3: longer than 4091 characters"),
+    (None, b"in.txt: holds no records to send"),
+])
+@pytest.mark.parametrize("verify", [True, False])
+def test_damaged_file_sends_nothing_unless_told(run, scanner, tmp_path, third, reason, verify):
+    records = GOOD[:2] + [third] + GOOD[3:] if third else []
+    write_clone(tmp_path / "in.txt", records)
+    app = run(*([] if verify else ["--no-verify"]), "KM504R", scanner.path, "MASTER", "in.txt", "0")
+    if verify:
+        assert b"Are you ready" not in app.output()
+        assert app.wait() == 255
+        assert scanner.read_for(0.2) == b""
+        assert reason in app.stderr() and b"nothing was sent" in app.stderr()
+        return
+    # As it always did: every line goes out as it stands, a long one in two pieces.
+    app.expect(MASTER_PROMPT)
+    app.send("k")
+    assert scanner.read_line() == b"MDL"
+    scanner.send_line("ID")
+    sent = take_records(scanner, len(records) + (1 if third and len(third) > 4091 else 0))
+    assert sent[:2] == [b"CLN " + r.encode() for r in records[:2]]
+    assert scanner.read_line() == b"END"
+    assert COMPLETE.search(app.output())
 
 
 def test_sum_refused_is_a_checksum_error(run, scanner, tmp_path):
@@ -110,7 +142,7 @@ def test_sum_refused_is_a_checksum_error(run, scanner, tmp_path):
 
 def test_sum_wraps_at_sixteen_bits(run, scanner, tmp_path):
     records = ["A~FFFF", "B~0002", "C~8000", "D~8000"]
-    app = start_master(run, scanner, tmp_path, records)
+    app = start_master(run, scanner, tmp_path, records, options=["--no-verify"])
     take_records(scanner, 4)
     assert scanner.read_exactly(10) == b"SUM 0001\r\r"
     scanner.send_line("OK")

@@ -3,6 +3,7 @@ import os
 import select
 import signal
 import subprocess
+import termios
 import time
 
 import pytest
@@ -110,12 +111,14 @@ def test_overlong_file_name_is_refused(run, tmp_path):
     assert not any(len(p.name) > 1000 for p in tmp_path.iterdir())
 
 
-def test_slave_mode_empties_an_existing_file(run, tmp_path):
+def test_slave_mode_leaves_an_existing_file_alone(run, tmp_path):
     target = tmp_path / "old.txt"
     target.write_text("old record\n" * 10)
     app = run("KM504R", MISSING_PORT, "SLAVE", "old.txt", "0")
     app.output()
-    assert target.read_bytes() == b""
+    assert target.read_text() == "old record\n" * 10
+    # Nothing was received, so nothing is kept either.
+    assert not (tmp_path / "old.txt.partial").exists() and b"kept" not in app.stderr()
 
 
 def test_model_shown_by_product_code(run, tmp_path):
@@ -284,3 +287,38 @@ def test_piped_output_shows_each_wait(scanner, tmp_path, mode):
     finally:
         program.kill()
         program.wait(WAIT)
+
+
+@pytest.mark.parametrize("wait", ["model menu", "mode menu", "ready key", "exit key"])
+def test_ctrl_c_typed_at_a_key_wait_ends_like_sigint(run, scanner, tmp_path, wait):
+    """Typed into the console, not sent by kill: the key meant to stop the program never answers
+    a wait, least of all the one that starts sending to the scanner."""
+    (tmp_path / "d.txt").write_text(record("0001,x") + "\n")
+    args = {"model menu": ["XX", "5"], "mode menu": ["KM504R", "5"],
+            "ready key": ["KM504R", scanner.path, "MASTER", "d.txt", "0"],
+            "exit key": ["KM504R", MISSING_PORT, "MASTER", "d.txt", "1"]}[wait]
+    app = run(*args)
+    app.expect({"model menu": MODEL_MENU, "mode menu": MODE_MENU + COMPARE_LINE,
+                "ready key": b"(Press any key)\r\n", "exit key": b"Press any key!!"}[wait])
+    time.sleep(0.2)  # into the key wait itself
+    app.send(b"\x03")
+    app.output()
+    # Back in line mode with echo as pexpect set it up: nothing of the key read's raw mode is left.
+    assert termios.tcgetattr(app.child.child_fd)[3] & termios.ICANON
+    assert app.wait() == 130
+    assert scanner.read_for(0.1) == b""
+
+
+@pytest.mark.parametrize("keys", [b"\x1bn", b"\x1b[1;3P", b"\x1b[99~", b"\x1b[5;9~"],
+                         ids=["Alt+N", "Alt+F1", "unknown", "unknown modifier"])
+def test_key_without_a_character_is_never_a_menu_choice(run, tmp_path, keys):
+    """Alt+N gives 0 and '1': one wrong answer, not Master."""
+    app = run("KM504R", MISSING_PORT, "NOMODE", "d.txt", "0")
+    app.expect(MODE_MENU + COMPARE_LINE)
+    app.send(keys)
+    time.sleep(0.2)
+    app.send("2")
+    out = app.output()
+    # Master would have asked for the missing file; Slave creates what it receives into.
+    assert b"Input clone file name" not in out and out.endswith(b"RS-232C ERROR\r\n")
+    assert app.wait() == 255

@@ -1,9 +1,14 @@
 """Slave mode: a scanner acting as clone master sends its data into a clone file."""
+import re
+import shutil
 import signal
+import subprocess
 import termios
+import time
 
 import pytest
 
+import conftest
 from conftest import COMPLETE, ERROR_LINE, SLAVE_PROMPT, record
 
 def start_slave(run, scanner, model="KM504R", name="out.txt"):
@@ -104,10 +109,11 @@ def test_wrong_sum_stops_without_answer(run, scanner, tmp_path):
                         f"{wide:04x}\r\n)".encode() + ERROR_LINE)
     assert app.wait() == 0
     assert app.stderr() == (f"talven: scanner: its closing sum {wide:04X} differs from the "
-                            f"sum of the records received, {field(r):04X}\n").encode()
+                            f"sum of the records received, {field(r):04X}\n"
+                            f"talven: received records kept in out.txt.partial\n").encode()
     assert_silent(scanner, 0.1)
     # The record answered before the bad sum is kept.
-    assert (tmp_path / "out.txt").read_bytes() == (r + "\r\n").encode()
+    assert (tmp_path / "out.txt.partial").read_bytes() == (r + "\r\n").encode()
 
 
 @pytest.mark.parametrize("line", [b"cln " + record("01,x").encode(), b"sum 0000", b"end", b"",
@@ -151,7 +157,7 @@ def test_short_cln_line_never_reuses_an_old_record(run, scanner, tmp_path):
     # A short SUM compares 0.
     scanner.send_line("SUM")
     assert b"Checksum Error ( stored sum=" in app.output()
-    assert (tmp_path / "out.txt").read_bytes() == (r + "\r\n").encode()
+    assert (tmp_path / "out.txt.partial").read_bytes() == (r + "\r\n").encode()
 
 
 def test_progress_marks_follow_the_interval(run, scanner):
@@ -185,25 +191,57 @@ def test_write_error_is_not_success(run, scanner):
     assert b"No space left" in app.stderr()
 
 
-@pytest.mark.parametrize("sig", [signal.SIGTERM, signal.SIGINT, signal.SIGHUP])
-def test_signal_mid_transfer_keeps_every_accepted_record(run, scanner, tmp_path, sig):
+OLD = b"0000,an earlier backup~0000\r\n" * 3
+ENDS = ["complete", "wrong sum", "pulled cable", "SIGINT", "SIGTERM", "SIGHUP", "SIGKILL",
+        "full disk"]
+
+
+@pytest.mark.parametrize("end,old", [(e, True) for e in ENDS] + [("SIGTERM", False)])
+def test_named_file_is_replaced_whole_or_not_at_all(run, scanner, tmp_path, monkeypatch, end, old):
+    """The named file changes only when the transfer completes; any other end keeps it as it was
+    and leaves every answered record in FILE.partial."""
+    target, partial = tmp_path / "out.txt", tmp_path / "out.txt.partial"
+    if old:
+        target.write_bytes(OLD)
+    partial.write_bytes(b"stale records of an earlier attempt\r\n")
+    records = [record(f"{k:04X}," + "r" * 60) for k in range(40 if end == "full disk" else 3)]
+    if end == "full disk":
+        # 2 KiB of file size (ulimit counts 512-byte blocks); the write fails instead of the process.
+        wrapper = tmp_path / "limited"
+        wrapper.write_text(f"#!/bin/sh\nulimit -f 4\ntrap '' XFSZ\nexec {conftest.BINARY} \"$@\"\n")
+        wrapper.chmod(0o755)
+        monkeypatch.setattr(conftest, "BINARY", str(wrapper))
     app = start_slave(run, scanner)
-    records = [record(f"{k:02X},kept") for k in range(3)]
     for r in records:
         assert exchange(scanner, "CLN " + r) == b"OK"
-    app.kill(sig)
-    assert app.wait() == 128 + sig
-    assert (tmp_path / "out.txt").read_bytes() == "".join(r + "\r\n" for r in records).encode()
-
-
-def test_pulled_cable_ends_with_port_error(run, scanner, tmp_path):
-    app = start_slave(run, scanner)
-    r = record("01,x")
-    assert exchange(scanner, "CLN " + r) == b"OK"
-    scanner.close()
-    assert app.output().endswith(b"RS-232C ERROR\r\n")
-    assert app.wait() == 255
-    assert (tmp_path / "out.txt").read_bytes() == (r + "\r\n").encode()
+    if end in ("complete", "full disk"):
+        scanner.send_line("END")
+    elif end == "wrong sum":
+        scanner.send_line("SUM FFFF")
+    elif end == "pulled cable":
+        scanner.close()
+    else:
+        time.sleep(0.2)  # the last "OK" goes out before its record is stored: let it reach the wait
+        app.kill(getattr(signal, end))
+    out = app.output()
+    status = {"pulled cable": 255}.get(end, 128 + getattr(signal, end, -128))
+    assert app.wait() == status
+    received = "".join(r + "\r\n" for r in records).encode()
+    if end == "complete":
+        assert COMPLETE.search(out)
+        assert target.read_bytes() == received and not partial.exists()
+        assert b"kept" not in app.stderr()
+        return
+    assert target.read_bytes() == OLD if old else not target.exists()
+    # SIGKILL leaves no word, but what was answered had reached the system before the wait.
+    if end != "SIGKILL":
+        assert app.stderr().endswith(b"talven: received records kept in out.txt.partial\n")
+    if end == "full disk":
+        assert b"File Write Error (out.txt)" in out and b"File too large" in app.stderr()
+        assert 0 < len(partial.read_bytes()) < len(received)
+        assert received.startswith(partial.read_bytes())
+    else:
+        assert partial.read_bytes() == received
 
 
 @pytest.mark.parametrize("model,speed", [("KM504R", termios.B57600), ("KM500R", termios.B9600),
@@ -219,3 +257,38 @@ def test_line_settings_during_the_run(run, scanner, model, speed):
     assert not oflag & termios.OPOST
     scanner.send_line("END")
     assert COMPLETE.search(app.output())
+
+
+@pytest.mark.parametrize("complete", [True, False])
+def test_records_reach_the_disk_before_they_replace_the_file(run, scanner, tmp_path, monkeypatch,
+                                                             complete):
+    """Seen in the system calls: the received data is synced, then renamed over the named file,
+    then the folder synced; a transfer that failed does none of it."""
+    if not shutil.which("strace") or subprocess.run(["strace", "-qq", "-o", "/dev/null", "true"],
+                                                   capture_output=True, timeout=10).returncode:
+        pytest.skip("strace is not installed or cannot trace here")
+    trace = tmp_path / "calls"
+    wrapper = tmp_path / "traced"
+    # LeakSanitizer cannot run under a tracer; the sanitizer suite runs this test too.
+    wrapper.write_text(f"#!/bin/sh\nASAN_OPTIONS=detect_leaks=0 exec strace -qq -o {trace} -e "
+                       f"trace=openat,fsync,fdatasync,rename,renameat,renameat2 {conftest.BINARY} "
+                       f"\"$@\"\n")
+    wrapper.chmod(0o755)
+    monkeypatch.setattr(conftest, "BINARY", str(wrapper))
+    (tmp_path / "out.txt").write_bytes(b"old\r\n")
+    app = start_slave(run, scanner)
+    assert exchange(scanner, "CLN " + record("01,x")) == b"OK"
+    scanner.send_line("END" if complete else "SUM 0")
+    app.output()
+    assert app.wait() == 0
+    calls = trace.read_text()
+    opened = dict(re.findall(r'openat\([^"]*"([^"]*)", [^)]*\)\s+= (\d+)', calls))
+    steps = re.findall(r'^(?:\d+ +)?(f(?:data)?sync\((\d+)\)|rename\w*\([^)]*"out\.txt\.partial"'
+                       r', [^)]*"out\.txt"\))\s+= 0', calls, re.M)
+    if complete:
+        # The data, then the rename, then the folder that holds the new name.
+        assert steps == [(f"fsync({opened['out.txt.partial']})", opened["out.txt.partial"]),
+                         ('rename("out.txt.partial", "out.txt")', ""),
+                         (f"fsync({opened['.']})", opened["."])], calls
+    else:
+        assert steps == [], calls

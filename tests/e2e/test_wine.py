@@ -6,6 +6,7 @@ drawn on the test's pty; `platform` hides both differences (see conftest.py).
 import datetime
 import re
 import termios
+import time
 
 import pytest
 
@@ -28,6 +29,8 @@ def field(r):
 
 
 def test_slave_session_writes_the_records_byte_exact(platform, scanner, tmp_path):
+    # An earlier backup is replaced whole, and only at the end.
+    (tmp_path / "out.txt").write_bytes(b"old\r\n")
     port = platform.port(scanner)
     app = platform.start("KM504R", port, "SLAVE", "out.txt", "0")
     assert app.expect(SLAVE_PROMPT) == BANNER + summary("out.txt", "KM504R", port)
@@ -42,10 +45,12 @@ def test_slave_session_writes_the_records_byte_exact(platform, scanner, tmp_path
     assert COMPLETE.search(app.output())
     assert app.wait() == 0
     assert (tmp_path / "out.txt").read_bytes() == "".join(r + "\r\n" for r in records).encode()
+    assert not (tmp_path / "out.txt.partial").exists()
     assert scanner.read_for(0.2) == b""
 
 
 def test_slave_wrong_sum_gives_the_error_summary(platform, scanner, tmp_path):
+    (tmp_path / "out.txt").write_bytes(b"old\r\n")
     port = platform.port(scanner)
     # Windows users write the port as COMn, in any case.
     app = platform.start("KM504R", f"com{port}" if platform.name == "wine" else port, "SLAVE",
@@ -59,7 +64,9 @@ def test_slave_wrong_sum_gives_the_error_summary(platform, scanner, tmp_path):
     assert app.wait() == 0
     assert f"talven: scanner: its closing sum 0000 differs from the sum of the records received, "\
            f"{field(r):04X}\n".encode() in app.stderr().replace(b"\r\n", b"\n")
-    assert (tmp_path / "out.txt").read_bytes() == (r + "\r\n").encode()
+    assert (tmp_path / "out.txt").read_bytes() == b"old\r\n"
+    assert (tmp_path / "out.txt.partial").read_bytes() == (r + "\r\n").encode()
+    assert b"received records kept in out.txt.partial" in app.stderr()
 
 
 @pytest.mark.parametrize("mode", ["SLAVE", "COMPARE", "MASTER"])
@@ -83,7 +90,7 @@ def test_pulled_cable_ends_with_port_error(platform, scanner, tmp_path, mode):
     assert app.wait() == 255
     assert b"stopped working" in app.stderr()
     if mode == "SLAVE":
-        assert (tmp_path / "out.txt").read_bytes() == (r + "\r\n").encode()
+        assert (tmp_path / "out.txt.partial").read_bytes() == (r + "\r\n").encode()
 
 
 @pytest.mark.parametrize("model,speed,identity", [("KM504R", termios.B57600, b"QRFAMTK00"),
@@ -179,12 +186,14 @@ def test_master_sends_the_file_after_a_key(platform, scanner, tmp_path, model, s
 
 
 def test_extended_key_at_the_ready_wait_also_ends_the_exit_wait(platform, scanner, tmp_path):
-    (tmp_path / "clone.txt").write_bytes(b"")
+    (tmp_path / "clone.txt").write_bytes(record("01,a").encode() + b"\r\n")
     app = platform.start("KM504R", platform.port(scanner), "MASTER", "clone.txt")
     app.expect(MASTER_PROMPT)
     app.send(F1)
     assert scanner.read_line() == b"MDL"
     scanner.send_line("IDENT")
+    assert scanner.read_line() == b"CLN " + record("01,a").encode()
+    scanner.send_line("OK")
     assert scanner.read_line() == b"END"
     # F1's second code (59) is still pending and answers the exit wait without a new key.
     out = app.output()
@@ -235,13 +244,13 @@ def test_prompts_and_menus_answered_by_keys(platform, tmp_path):
     app.expect(b"A" + REFUSED + MODEL_MENU)
     app.send("b")
     app.expect(b"b\r\n\r\n" + MODE_MENU)
-    # KM525R offers no compare; F1 gives two answers, 0 and ";", both refused.
+    # KM525R offers no compare; F1 (0 and ";") is one wrong answer, its ";" no second one.
     app.send("3")
     app.expect(b"3" + REFUSED + MODE_MENU)
     app.send(F1)
-    app.expect(REFUSED + MODE_MENU + b";" + REFUSED + MODE_MENU)
+    app.expect(REFUSED + MODE_MENU)
     app.send("1")
-    app.expect(b"1\r\n\r\nInput clone file name : ")
+    assert app.expect(b"1\r\n\r\nInput clone file name : ") == b""
     app.sendline("missing.txt")
     app.expect(b"\r\nInput clone file name : ")
     app.sendline("data.txt")
@@ -249,3 +258,13 @@ def test_prompts_and_menus_answered_by_keys(platform, tmp_path):
     app.send("q")
     assert app.output() == b"q"
     assert app.wait() == 255
+
+
+def test_ctrl_c_typed_at_the_ready_wait_sends_nothing(platform, scanner, tmp_path):
+    (tmp_path / "clone.txt").write_bytes(record("01,a").encode() + b"\r\n")
+    app = platform.start("KM504R", platform.port(scanner), "MASTER", "clone.txt", "0")
+    app.expect(MASTER_PROMPT)
+    time.sleep(0.3)
+    app.send(b"\x03")
+    assert app.wait() == 130
+    assert scanner.read_for(0.3) == b""

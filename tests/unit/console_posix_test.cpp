@@ -135,15 +135,15 @@ class Child {
   int results_ = -1;
 };
 
-TEST(ConsolePosix, BurstOfKeysIsReadInOrderWithSignalKeysAsCodes) {
+TEST(ConsolePosix, BurstOfKeysIsReadInOrderWithQuitAndSuspendAsCodes) {
   Child child([](int report) {
     Report(report, WaitForKey());
     for (int i = 0; i < 6; ++i) Report(report, ReadKey());
   });
   ASSERT_TRUE(child.started());
   ASSERT_TRUE(child.WaitForKeyRead());
-  child.Type("a\x1b[A\r\x03\x1a");
-  for (int expected : {1, int{'a'}, 0, 72, 13, 3, 26}) EXPECT_EQ(child.Next(), expected);
+  child.Type("a\x1b[A\r\x1c\x1a");
+  for (int expected : {1, int{'a'}, 0, 72, 13, 28, 26}) EXPECT_EQ(child.Next(), expected);
 }
 
 TEST(ConsolePosix, LoneEscIsReadWithoutAFollowingKey) {
