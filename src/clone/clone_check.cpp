@@ -1,19 +1,11 @@
 #include "clone/clone_check.h"
 
-#include "clone/clone_file.h"
-#include "clone/record.h"
 #include "clone/record_check.h"
+#include "clone/record_reader.h"
 
 namespace talven {
 
 namespace {
-
-// Why a record would be refused, or an empty text when it passes.
-void RecordFaultOf(const char* record, char* reason, std::size_t capacity) {
-  reason[0] = '\0';
-  const RecordCheck check = CheckRecord(record);
-  if (check.fault != RecordFault::kNone) FormatRecordFault(check, reason, capacity);
-}
 
 void Keep(CloneFileCheck& check, const LineFault& fault) {
   if (check.faultCount < CloneFileCheck::kFaultsKept) check.faults[check.faultCount] = fault;
@@ -22,26 +14,24 @@ void Keep(CloneFileCheck& check, const LineFault& fault) {
 
 }  // namespace
 
-CloneFileCheck CheckCloneFile(std::FILE* file, char* buffer, std::size_t capacity) {
+CloneFileCheck CheckCloneFile(std::FILE* file) {
   CloneFileCheck check;
-  // The fault of the line being read is kept until the next read shows whether the line went on.
+  RecordReader reader(file);
+  // The fault of a line is kept until the next record shows whether the line went on.
   LineFault current;
-  bool lineGoesOn = false;
-  for (;;) {
-    const std::size_t length = ReadTextLine(file, buffer, capacity);
-    if (length == 0) break;
-    const bool ended = buffer[length - 1] == '\n';
-    if (lineGoesOn) {
+  while (reader.Next()) {
+    if (reader.piece() > 0) {
       std::snprintf(current.reason, sizeof current.reason, "longer than %zu characters",
-                    capacity - 1);
-      lineGoesOn = !ended;
+                    kSentRecordMax);
       continue;
     }
     if (current.reason[0] != '\0') Keep(check, current);
+    current = LineFault{};
     current.line = ++check.records;
-    lineGoesOn = !ended && length + 1 == capacity;
-    TrimTrailingNewlines(buffer);
-    RecordFaultOf(buffer, current.reason, sizeof current.reason);
+    const RecordCheck record = CheckRecord(reader.text());
+    if (record.fault != RecordFault::kNone) {
+      FormatRecordFault(record, current.reason, sizeof current.reason);
+    }
   }
   if (current.reason[0] != '\0') Keep(check, current);
   return check;

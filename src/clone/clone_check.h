@@ -23,8 +23,8 @@ struct CloneFileCheck {
   bool Passed() const { return records > 0 && faultCount == 0; }
 };
 
-// Reads the file to its end into buffer with at most capacity - 1 characters per read, as the
-// transfer does: a longer line would go out as more than one record and fails.
-CloneFileCheck CheckCloneFile(std::FILE* file, char* buffer, std::size_t capacity);
+// Reads the file to its end as the transfer does: a line longer than one read would go out as more
+// than one record and fails.
+CloneFileCheck CheckCloneFile(std::FILE* file);
 
 }  // namespace talven

@@ -33,8 +33,8 @@ void WaitUntilReady() {
 }
 
 // Nothing is sent from a file the scanner would refuse partway: it would be left half programmed.
-void CheckBeforeSending(char* buffer, std::size_t capacity) {
-  const CloneFileCheck check = CheckCloneFile(gConfig.cloneFile, buffer, capacity);
+void CheckBeforeSending() {
+  const CloneFileCheck check = CheckCloneFile(gConfig.cloneFile);
   const char* name = gConfig.fileName;
   char what[kFileNameMax + 32];
   for (std::uint32_t i = 0; i < check.faultCount && i < CloneFileCheck::kFaultsKept; ++i) {
@@ -99,7 +99,7 @@ TransferOptions gTransferOptions;
 
 bool RunMaster() {
   if (gTransferOptions.verifyBeforeSending) {
-    CheckBeforeSending(gTransmitLineBuffer + kPrefixLength, kLineBufferSize - kPrefixLength);
+    CheckBeforeSending();
   }
   WaitUntilReady();
   ReadTimeOfDay(gStopwatch.start);
