@@ -20,8 +20,8 @@ bool CloseTrackedFile(std::FILE*& file) {
   return closed;
 }
 
-void CloseOnExit(void (*)()) {}
-void SetExitCleanup(void (*)()) {}
+void RunOnExit(void (*)()) {}
+void DropFromExit(void (*)()) {}
 void CheckInterrupt() {}
 
 [[noreturn]] void ExitForSignal(int signal) {

@@ -73,7 +73,7 @@ std::FILE* OpenReceivedFile(const char* name) {
     errno = saved;
     return nullptr;
   }
-  SetExitCleanup(KeepPartialFile);
+  RunOnExit(KeepPartialFile);
   return file;
 }
 
@@ -84,7 +84,7 @@ bool CommitReceivedFile(std::FILE*& file) {
   // Windows cannot replace a file that is open; the guard has done its work by now.
   ReleaseGuard();
   if (!ReplaceFileDurably(gReceived.partialName, gReceived.name)) return false;
-  SetExitCleanup(nullptr);
+  DropFromExit(KeepPartialFile);
   return true;
 }
 

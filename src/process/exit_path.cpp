@@ -1,5 +1,6 @@
 #include "process/exit_path.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 
@@ -12,13 +13,9 @@ namespace talven {
 namespace {
 
 std::array<std::FILE*, 4> gTrackedFiles{};
-std::array<void (*)(), 4> gClosings{};
-void (*volatile gExitCleanup)() = nullptr;
+std::array<void (*)(), 4> gExitActions{};
 
 void CloseEverything() {
-  for (void (*close)() : gClosings) {
-    if (close != nullptr) close();
-  }
   for (std::FILE*& file : gTrackedFiles) {
     if (file != nullptr) {
       std::fclose(file);
@@ -26,22 +23,27 @@ void CloseEverything() {
     }
   }
   gConfig.cloneFile = nullptr;
-  // Once only, also when a console event and the main thread both leave.
-  if (void (*const cleanup)() = gExitCleanup; cleanup != nullptr) {
-    gExitCleanup = nullptr;
-    cleanup();
+  // Each runs once, also when a signal comes during the exit key's wait and the way out begins
+  // again.
+  for (auto& slot : gExitActions) {
+    if (void (*const action)() = slot; action != nullptr) {
+      slot = nullptr;
+      action();
+    }
   }
 }
 
 }  // namespace
 
-void CloseOnExit(void (*close)()) {
-  for (auto& slot : gClosings) {
-    if (slot == close) return;
-    if (slot == nullptr) {
-      slot = close;
-      return;
-    }
+void RunOnExit(void (*action)()) {
+  if (std::find(gExitActions.begin(), gExitActions.end(), action) != gExitActions.end()) return;
+  const auto free = std::find(gExitActions.begin(), gExitActions.end(), nullptr);
+  if (free != gExitActions.end()) *free = action;
+}
+
+void DropFromExit(void (*action)()) {
+  for (auto& slot : gExitActions) {
+    if (slot == action) slot = nullptr;
   }
 }
 
@@ -62,10 +64,6 @@ bool CloseTrackedFile(std::FILE*& file) {
   const bool closed = std::fclose(file) == 0;
   file = nullptr;
   return closed;
-}
-
-void SetExitCleanup(void (*cleanup)()) {
-  gExitCleanup = cleanup;
 }
 
 void CheckInterrupt() {

@@ -15,18 +15,17 @@ namespace talven {
 // the session asked for a pause, and exits with the code.
 [[noreturn]] void Terminate(int code);
 
-// A closing the exit path runs first on every way out. Registering the same function again is a
-// no-op; a few slots are enough for the program's needs.
-void CloseOnExit(void (*close)());
+// What the upper floors need done on every way out, once the tracked files are closed: closing the
+// ports, naming what a transfer left unfinished. Each runs once; registering a function again is a
+// no-op, and a few slots are enough for the program's needs. DropFromExit takes one back once it
+// has nothing left to do.
+void RunOnExit(void (*action)());
+void DropFromExit(void (*action)());
 
 // Files that must be flushed and closed on every way out (the clone file, the mismatch log).
 void TrackOpenFile(std::FILE* file);
 // false when the close failed (its buffered data did not reach the system).
 bool CloseTrackedFile(std::FILE*& file);
-
-// Runs on every way out once the files are closed: what a transfer left unfinished is tidied up or
-// named on standard error. nullptr drops it.
-void SetExitCleanup(void (*cleanup)());
 
 // Signals and console close are only recorded by their handlers (see signals.h); every wait in the
 // program calls CheckInterrupt (or ends early) so the exit happens on the main thread.

@@ -108,7 +108,7 @@ PortStatus OpenPort(PortNumber port, std::int32_t inQueueSize, std::int32_t outQ
     return kPortCannotOpen;
   }
   TraceWireNote(("opened " + path).c_str());
-  CloseOnExit(CloseAllPorts);
+  RunOnExit(CloseAllPorts);
   // A port that opened is usable even if the device rejects part of the defaults.
   ApplyLinkSettings(port, kDefaultLinkSettings);
   SetReadTimeout(port, 1000);
