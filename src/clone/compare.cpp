@@ -84,6 +84,7 @@ void ReportMismatch(MismatchLog& log, const char* fileLine, const char* received
 }  // namespace
 
 bool RunCompare() {
+  FlushBeforeEveryWait(nullptr);
   PrintScannerIsMasterPrompt();
   MismatchLog log;
   ReadDateAndTime(log.date, log.time);

@@ -71,7 +71,6 @@ void PrintRejectedExchange(const char* reply, const char* sent) {
 bool DeliverRecord(char* reply) {
   for (int send = 0; send < kSendsPerRecord; ++send) {
     SendCommand(gTransmitLineBuffer);
-    ShowOutputSoFar();
     ReceiveReply(reply);
     if (std::strcmp(reply, "OK") == 0) return true;
     PrintRejectedExchange(reply, gTransmitLineBuffer);
@@ -102,10 +101,10 @@ bool RunMaster() {
     CheckBeforeSending();
   }
   WaitUntilReady();
+  FlushBeforeEveryWait(nullptr);
   ReadTimeOfDay(gStopwatch.start);
   char* const reply = gReceiveLineBuffer;
   SendCommand("MDL");
-  ShowOutputSoFar();
   ReceiveLine(reply);
 
   std::memcpy(gTransmitLineBuffer, kRecordPrefix, kPrefixLength);
@@ -127,7 +126,6 @@ bool RunMaster() {
     // SendCommand ends the line with a CR of its own; scanners expect the sum line with both.
     std::snprintf(gTransmitLineBuffer, kLineBufferSize, "SUM %04X\r", unsigned{sessionSum});
     SendCommand(gTransmitLineBuffer);
-    ShowOutputSoFar();
     ReceiveLine(reply);
     if (std::strcmp(reply, "OK") != 0) {
       PrintRejectedExchange(reply, gTransmitLineBuffer);

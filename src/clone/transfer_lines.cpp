@@ -16,6 +16,7 @@ std::FILE* gFlushedFiles[2] = {};
 int gFlushError = 0;
 
 void FlushAnswered() {
+  std::fflush(stdout);
   for (std::FILE* file : gFlushedFiles) {
     if (file != nullptr && std::fflush(file) != 0 && gFlushError == 0) gFlushError = errno;
   }
@@ -28,9 +29,9 @@ int FirstFlushError() {
 }
 
 void FlushBeforeEveryWait(std::FILE* file) {
+  SetBeforeWait(FlushAnswered);
   if (file == nullptr) {
     gFlushedFiles[0] = gFlushedFiles[1] = nullptr;
-    SetBeforeWait(nullptr);
     return;
   }
   for (std::FILE*& slot : gFlushedFiles) {
@@ -39,19 +40,13 @@ void FlushBeforeEveryWait(std::FILE* file) {
       break;
     }
   }
-  SetBeforeWait(FlushAnswered);
 }
 
 ReceivedCommand ReceiveCommand(char* line) {
-  ShowOutputSoFar();
   const std::size_t length = ReceiveLine(line);
   if (length < 4) line[4] = '\0';
   line[3] = '\0';
   return {line, line + 4};
-}
-
-void ShowOutputSoFar() {
-  std::fflush(stdout);
 }
 
 void PrintScannerIsMasterPrompt() {

@@ -24,10 +24,6 @@ struct ReceivedCommand {
 
 ReceivedCommand ReceiveCommand(char* line);
 
-// Standard output is held back in a pipe or file; whoever reads it sees the prompts and progress so
-// far before the scanner is waited for.
-void ShowOutputSoFar();
-
 // The slave and compare transfers listen to a scanner that drives the exchange as clone master.
 void PrintScannerIsMasterPrompt();
 
@@ -35,9 +31,10 @@ void PrintScannerIsMasterPrompt();
 // lines.
 bool AnswerModelRequest(const ReceivedCommand& command, const ModelEntry& model);
 
-// Records answered "OK" are handed to the system before every wait for the scanner, so a crash
-// while the scanner is silent loses none of them. Up to two files (the clone file, the mismatch
-// log); nullptr forgets them all.
+// Before every wait for the scanner, standard output (held back in a pipe or file) and the records
+// answered "OK" are handed to the system: whoever reads the output sees the prompts and progress so
+// far, and a crash while the scanner is silent loses no record. Up to two files (the clone file,
+// the mismatch log); nullptr forgets them all, standard output is flushed from the first call on.
 void FlushBeforeEveryWait(std::FILE* file);
 // errno of the first of those flushes that failed; 0 when none did. The stream only keeps the fact.
 int FirstFlushError();

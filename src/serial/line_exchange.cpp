@@ -77,6 +77,7 @@ bool TakeReplyByte(unsigned char& byte) {
   if (buffer.readPosition >= buffer.fillCount) {
     buffer.readPosition = 0;
     buffer.fillCount = 0;
+    if (gBeforeWait != nullptr) gBeforeWait();
     if (ReadBytes(gConfig.port, buffer.bytes, 1) != 1) return false;
     buffer.fillCount = static_cast<std::uint16_t>(
         1 + ReadWaitingBytes(gConfig.port, buffer.bytes + 1, sizeof buffer.bytes - 1));

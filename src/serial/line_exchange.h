@@ -25,7 +25,7 @@ std::size_t ReceiveLine(char* destination);
 // time-out; answers 0 when the line ended with CR, -1 when a byte did not come.
 std::int32_t ReceiveReply(char* destination);
 
-// Called once each time a receive is about to block for want of input (nullptr: nothing).
+// Called once each time a receive may block for want of input (nullptr: nothing).
 void SetBeforeWait(void (*beforeWait)());
 
 // Forgets what the receive buffer holds (for tests and a fresh session).
