@@ -100,6 +100,13 @@ bool CompareAllowedFor(ModelId model) {
   return model < kModelCount && kModels[model].compareAllowed;
 }
 
+// A device named by path; the driver gives the path to this number of the port registry.
+void UsePortPath(const PortWord& port) {
+  std::snprintf(gConfig.portPath, sizeof gConfig.portPath, "%.*s",
+                static_cast<int>(port.path.size()), port.path.data());
+  gConfig.port = kPathPort;
+}
+
 // One line on standard error for each argument that is not taken as given, in the order given.
 void ExplainArguments(int given, char** argv, const PortWord& port) {
   ArgumentNote note{};
@@ -140,10 +147,7 @@ void TakeArguments(int argc, char** argv) {
     if (given >= 2) {
       port = ReadPortWord(argv[2], DevicePathsAllowed());
       if (port.kind == PortWordKind::kPath && port.path.size() <= kFileNameMax) {
-        // The driver gives the path to this number of the port registry.
-        std::snprintf(gConfig.portPath, sizeof gConfig.portPath, "%.*s",
-                      static_cast<int>(port.path.size()), port.path.data());
-        gConfig.port = kPathPort;
+        UsePortPath(port);
       } else {
         gConfig.port = port.number;
       }
@@ -165,9 +169,7 @@ void AskPort(StandardInput& input) {
     const PortWord port =
         ReadPortWord(read == WordAnswer::kWord ? answer : "", DevicePathsAllowed());
     if (port.kind == PortWordKind::kPath) {
-      std::snprintf(gConfig.portPath, sizeof gConfig.portPath, "%.*s",
-                    static_cast<int>(port.path.size()), port.path.data());
-      gConfig.port = kPathPort;
+      UsePortPath(port);
     } else if (port.kind == PortWordKind::kNumber && port.number >= 1 && port.number <= 99) {
       gConfig.port = port.number;
       if (!port.rest.empty()) {
