@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::FILE* file = Open(checked);
   std::FILE* out = std::fopen("/dev/null", "w");
   talven::ReadFailure failure;
-  const int status = talven::CheckCloneFile("old", file, out, failure);
+  const int status = talven::ReportCloneFileCheck("old", file, out, failure);
   Require(status == talven::kFilesAgree || status == talven::kFilesDisagree, "check status");
   std::fclose(out);
   std::fclose(file);

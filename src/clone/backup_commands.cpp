@@ -64,7 +64,7 @@ int Answered(int status, const ReadFailure& failure) {
 
 }  // namespace
 
-int CheckCloneFile(const char* name, std::FILE* file, std::FILE* out, ReadFailure& failure) {
+int ReportCloneFileCheck(const char* name, std::FILE* file, std::FILE* out, ReadFailure& failure) {
   RecordReader reader(file);
   FileCheck check;
   while (reader.Next()) check.AddRecord(reader.text(), reader.line(), reader.piece());
@@ -140,7 +140,7 @@ int RunCheckCommand(const char* path) {
   ReadFailure failure;
   int status = kFileUnreadable;
   try {
-    status = CheckCloneFile(path, file, stdout, failure);
+    status = ReportCloneFileCheck(path, file, stdout, failure);
   } catch (const std::bad_alloc&) {
     status = Unreadable(failure, path, ENOMEM);
   }

@@ -19,7 +19,7 @@ struct ReadFailure {
 };
 
 // The check's report goes to out; a read failure answers kFileUnreadable and fills failure.
-int CheckCloneFile(const char* name, std::FILE* file, std::FILE* out, ReadFailure& failure);
+int ReportCloneFileCheck(const char* name, std::FILE* file, std::FILE* out, ReadFailure& failure);
 int DiffCloneFiles(const char* oldName, std::FILE* oldFile, const char* newName, std::FILE* newFile,
                    std::FILE* out, ReadFailure& failure, DiffTally& tally);
 
