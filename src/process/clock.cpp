@@ -21,6 +21,16 @@ int SubtractField(int end, int start, int& borrow, int base) {
 
 }  // namespace
 
+void ReadTimeOfDay(TimeOfDay& time) {
+  CalendarDate date;
+  ReadDateAndTime(date, time);
+}
+
+void ReadCalendarDate(CalendarDate& date) {
+  TimeOfDay time;
+  ReadDateAndTime(date, time);
+}
+
 void SubtractTimeOfDay(TimeOfDay& end, const TimeOfDay& start) {
   int borrow = 0;
   const int hundredths = SubtractField(end.hundredths, start.hundredths, borrow, 100);

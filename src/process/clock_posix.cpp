@@ -32,20 +32,6 @@ void CopyDate(const std::tm& fields, CalendarDate& date) {
 
 }  // namespace
 
-void ReadTimeOfDay(TimeOfDay& time) {
-  std::tm fields{};
-  long milliseconds = 0;
-  ReadLocalClock(fields, milliseconds);
-  CopyTime(fields, milliseconds, time);
-}
-
-void ReadCalendarDate(CalendarDate& date) {
-  std::tm fields{};
-  long milliseconds = 0;
-  ReadLocalClock(fields, milliseconds);
-  CopyDate(fields, date);
-}
-
 void ReadDateAndTime(CalendarDate& date, TimeOfDay& time) {
   std::tm fields{};
   long milliseconds = 0;

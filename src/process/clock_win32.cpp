@@ -22,18 +22,6 @@ void CopyDate(const SYSTEMTIME& now, CalendarDate& date) {
 
 }  // namespace
 
-void ReadTimeOfDay(TimeOfDay& time) {
-  SYSTEMTIME now{};
-  GetLocalTime(&now);
-  CopyTime(now, time);
-}
-
-void ReadCalendarDate(CalendarDate& date) {
-  SYSTEMTIME now{};
-  GetLocalTime(&now);
-  CopyDate(now, date);
-}
-
 void ReadDateAndTime(CalendarDate& date, TimeOfDay& time) {
   SYSTEMTIME now{};
   GetLocalTime(&now);
