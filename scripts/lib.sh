@@ -1,6 +1,12 @@
 # Shared by the scripts: make sure the Debian packages a step needs are present.
-# As root they are installed; otherwise they are named and the script stops.
+# As root they are installed; otherwise they are named and the script stops. A first argument
+# --no-install-recommends is passed on to apt-get.
 ensure_packages() {
+  local options=()
+  if [ "${1:-}" = --no-install-recommends ]; then
+    options+=("$1")
+    shift
+  fi
   local missing=()
   local package
   for package in "$@"; do
@@ -15,8 +21,8 @@ ensure_packages() {
   fi
   echo "Installing ${missing[*]} ..." >&2
   export DEBIAN_FRONTEND=noninteractive
-  apt-get install -y -q "${missing[@]}" >/dev/null \
-    || { apt-get update -q >/dev/null && apt-get install -y -q "${missing[@]}" >/dev/null; }
+  apt-get install -y -q "${options[@]}" "${missing[@]}" >/dev/null \
+    || { apt-get update -q >/dev/null && apt-get install -y -q "${options[@]}" "${missing[@]}" >/dev/null; }
 }
 
 # Packages of the native build and its tests.
@@ -25,3 +31,6 @@ NATIVE_PACKAGES=(cmake g++ make libgtest-dev python3-pytest python3-pexpect)
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine googletest)
 # Packages of the fuzz targets (clang with libFuzzer and the sanitizer runtimes).
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+# Packages of the tier on real serial drivers (tests/vm/run); it also fetches Debian's kernel
+# package with apt-get download. Installed without recommends: QEMU's would add a desktop's worth.
+VM_PACKAGES=(qemu-system-x86 busybox-static cpio)

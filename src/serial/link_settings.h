@@ -1,4 +1,5 @@
-// Decoding of a LinkSettingsWord: a packed word of index fields and flags for the serial line settings.
+// Decoding of a LinkSettingsWord: a packed word of index fields and flags for the serial line
+// settings.
 #pragma once
 
 #include <cstdint>
@@ -8,8 +9,11 @@ namespace talven {
 
 using LinkSettingsWord = std::uint32_t;
 
-// Applied by every successful OpenPort before the caller's own word.
-inline constexpr LinkSettingsWord kDefaultLinkSettings = 0x2A225117;
+// Applied by every successful OpenPort before the caller's own word: 9600 8N1, no flow control,
+// DTR and RTS held off. The lines are never raised by this program: the kernel or driver may raise
+// them inside the open itself, and this first word takes them down, so a scanner never sees them
+// go up again after the open.
+inline constexpr LinkSettingsWord kDefaultLinkSettings = 0x2A115117;
 
 enum class StopBits : std::uint8_t { kOne = 0, kOneAndHalf = 1, kTwo = 2 };
 enum class Parity : std::uint8_t { kNone = 0, kOdd = 1, kEven = 2, kMark = 3, kSpace = 4 };

@@ -104,8 +104,8 @@ const DcbCase kCases[] = {
       {"fParity", 0},
       {"fErrorChar", 0},
       {"ByteSize", 8},
-      {"fDtrControl", DTR_CONTROL_ENABLE},
-      {"fRtsControl", RTS_CONTROL_ENABLE},
+      {"fDtrControl", DTR_CONTROL_DISABLE},  // the first DCB a port gets never raises them
+      {"fRtsControl", RTS_CONTROL_DISABLE},
       {"fOutxCtsFlow", 0},
       {"fOutxDsrFlow", 0},
       {"fOutX", 0},

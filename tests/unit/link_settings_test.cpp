@@ -62,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
     Words, LinkSettingsDecodeTest,
     testing::Values(
         DecodeCase{"Default", kDefaultLinkSettings,
-                   Line(9600, DtrControl::kEnable, RtsControl::kEnable, false)},
+                   Line(9600, DtrControl::kDisable, RtsControl::kDisable, false)},
         DecodeCase{"Model57600", 0x2011511C, ModelWord(57600)},
         DecodeCase{"Model9600", 0x20115117, ModelWord(9600)},
         DecodeCase{"Model115200", 0x2011511D, ModelWord(115200)},
