@@ -1,5 +1,4 @@
 // talven: copies a radio scanner's clone data between the scanner and a PC over a serial port.
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -22,15 +21,8 @@ constexpr int kUsageStatus = 2;
 
 int main(int argc, char** argv) {
   const talven::Options options = talven::ParseOptions(argc, argv);
-  if (options.error != nullptr) {
-    // The error is either the word that was not understood or a message about an option.
-    const bool word = std::find(argv, argv + argc, options.error) != argv + argc;
-    if (word) {
-      talven::ReportError(options.error, options.errorReason);
-    } else {
-      std::fprintf(stderr, "talven: %s\n", options.error);
-    }
-    std::fprintf(stderr, "Try 'talven --help'.\n");
+  if (!options.error.empty()) {
+    std::fprintf(stderr, "talven: %s\nTry 'talven --help'.\n", options.error.c_str());
     return kUsageStatus;
   }
   if (options.help) {
