@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
   if (options.diffPaths[0] != nullptr) {
     return talven::RunDiffCommand(options.diffPaths[0], options.diffPaths[1]);
   }
-  if (options.tracePath != nullptr && !talven::StartWireTrace(options.tracePath)) {
+  talven::WireTrace trace;
+  if (options.tracePath != nullptr && !trace.Start(options.tracePath)) {
     talven::ReportError(options.tracePath, std::strerror(errno));
     return kUsageStatus;
   }
@@ -50,6 +51,6 @@ int main(int argc, char** argv) {
   std::vector<char*> positional{argv[0]};
   for (int i = options.firstPositional; i < argc; ++i) positional.push_back(argv[i]);
   positional.push_back(nullptr);
-  talven::RunSession(static_cast<int>(positional.size() - 1), positional.data(),
+  talven::RunSession(trace, static_cast<int>(positional.size() - 1), positional.data(),
                      options.exitCode ? 1 : 0);
 }
