@@ -171,6 +171,28 @@ TEST_F(PortTest, CloseAllPortsClosesEveryOpenPort) {
   EXPECT_EQ(ports_.ClosePort(kOtherPort), kPortNotOpen);
 }
 
+// Two sessions in one process: each registry has its own table and last error, and closes its
+// ports when it goes.
+TEST_F(PortTest, RegistriesKeepTheirOwnPortsAndErrors) {
+  Pty other;
+  const PortFault before = ports_.LastPortFault();
+  {
+    PortRegistry second;
+    second.AssignDevicePath(kPort, other.path.c_str());
+    ASSERT_EQ(second.OpenPort(kPort, 4096, 4096), kPortOk);  // the same number, another device
+    EXPECT_EQ(second.WriteBytes(kPort, "b", 1), 1);
+    EXPECT_EQ(other.Receive(1), "b");
+    second.AssignDevicePath(kOtherPort, "/nonexistent/ttyX");
+    EXPECT_EQ(second.OpenPort(kOtherPort, 4096, 4096), kPortCannotOpen);
+    EXPECT_EQ(second.LastPortFault(), PortFault::kNotFound);
+    EXPECT_EQ(ports_.LastPortFault(), before);
+    EXPECT_EQ(ports_.WriteBytes(kPort, "a", 1), 1);
+    EXPECT_EQ(pty_.Receive(1), "a");
+  }
+  ports_.AssignDevicePath(kOtherPort, other.path.c_str());
+  EXPECT_EQ(ports_.OpenPort(kOtherPort, 4096, 4096), kPortOk) << ports_.LastPortErrorText();
+}
+
 TEST_F(PortTest, ReadCollectsBytesSpacedWithinTheTimeoutThenStops) {
   ASSERT_EQ(ports_.SetReadTimeout(kPort, 300), kPortOk);
   std::thread sender([this] {
