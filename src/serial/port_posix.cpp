@@ -257,9 +257,9 @@ std::int32_t BackendWrite(PortEntry& entry, const void* buffer, std::int32_t cou
 
 std::int32_t BackendReadArriving(PortEntry& entry, void* buffer, std::int32_t capacity,
                                  std::int32_t timeoutMs) {
+  // Bytes already waiting end the poll at once: one poll and one read, whatever is there.
   auto* out = static_cast<unsigned char*>(buffer);
   std::int32_t got = 0;
-  if (!ReadOnce(entry, out, capacity, got) || got > 0) return got;
   pollfd p{entry.fd, POLLIN, 0};
   const int ready = poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs);
   if (ready < 0) {
