@@ -51,16 +51,20 @@ LineResult LineExchange::RefillReceiveBuffer() {
   return LineResult::kOk;
 }
 
-// One attempt at a reply's next byte: from the buffer, else a read of one byte under the port's
-// read time-out followed by whatever came with it.
+// One attempt at a reply's next byte: from the buffer, else from what has arrived (a reply usually
+// has, in one read), else a read of one byte under the port's read time-out followed by whatever
+// came with it.
 bool LineExchange::TakeReplyByte(unsigned char& byte) {
   if (readPosition_ >= fillCount_) {
     readPosition_ = 0;
     fillCount_ = 0;
     if (beforeWait_ != nullptr) beforeWait_();
-    if (ports_.ReadBytes(port_, receiveBuffer_, 1) != 1) return false;
-    fillCount_ = static_cast<std::uint16_t>(
-        1 + ports_.ReadWaitingBytes(port_, receiveBuffer_ + 1, sizeof receiveBuffer_ - 1));
+    std::int32_t count = ports_.ReadWaitingBytes(port_, receiveBuffer_, sizeof receiveBuffer_);
+    if (count == 0) {
+      if (ports_.ReadBytes(port_, receiveBuffer_, 1) != 1) return false;
+      count = 1 + ports_.ReadWaitingBytes(port_, receiveBuffer_ + 1, sizeof receiveBuffer_ - 1);
+    }
+    fillCount_ = static_cast<std::uint16_t>(count);
   }
   byte = receiveBuffer_[readPosition_++];
   return true;
