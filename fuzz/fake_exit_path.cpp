@@ -1,10 +1,10 @@
-// The functions of process/exit_path.h and serial/port_error_exit.h for the fuzz targets: nothing
-// is closed or printed, and an exit unwinds to the fuzz entry point.
+// The functions of process/exit_path.h and process/signals.h for the fuzz targets: nothing is
+// closed or printed, no signal comes, and an exit unwinds to the fuzz entry point.
 #include <cstdio>
 
 #include "fuzz_exit.h"
 #include "process/exit_path.h"
-#include "serial/port_error_exit.h"
+#include "process/signals.h"
 
 namespace talven {
 
@@ -22,14 +22,15 @@ bool CloseTrackedFile(std::FILE*& file) {
 
 void RunOnExit(void (*)()) {}
 void DropFromExit(void (*)()) {}
+void RunOnExit(void (*)(void*), void*) {}
+void DropFromExit(void (*)(void*), void*) {}
+int TakenSignal() {
+  return 0;
+}
 void CheckInterrupt() {}
 
 [[noreturn]] void ExitForSignal(int signal) {
   throw fuzz::ProcessExit{128 + signal};
-}
-
-[[noreturn]] void LeaveForPortError(const char*) {
-  throw fuzz::ProcessExit{-1};
 }
 
 void ReportError(const char*, const char*) {}

@@ -1,4 +1,5 @@
-// The functions of serial/port.h over a FuzzedDataProvider instead of a device.
+// The port registry of serial/port.h over a FuzzedDataProvider instead of a device: the calls the
+// line exchange makes.
 #include "fake_port.h"
 
 #include <algorithm>
@@ -6,6 +7,7 @@
 #include <utility>
 
 #include "serial/port.h"
+#include "serial/port_backend.h"
 
 namespace talven {
 
@@ -53,34 +55,8 @@ std::vector<std::uint8_t> TakeWrittenBytes() {
 
 }  // namespace fuzz
 
-PortStatus CheckPort(PortNumber) {
-  return kPortOk;
-}
-PortStatus OpenPort(PortNumber, std::int32_t, std::int32_t) {
-  return kPortOk;
-}
-PortStatus ClosePort(PortNumber) {
-  return kPortOk;
-}
-void CloseAllPorts() {}
-PortStatus ApplyLinkSettings(PortNumber, LinkSettingsWord) {
-  return kPortOk;
-}
-PortStatus SetReadTimeout(PortNumber, std::int32_t) {
-  return kPortOk;
-}
-PortStatus SetWriteTimeout(PortNumber, std::int32_t) {
-  return kPortOk;
-}
-
-std::int32_t InQueueCount(PortNumber) {
-  Arrive();
-  return gFake.arrived;
-}
-
-std::int32_t OutQueueCount(PortNumber) {
-  return 0;
-}
+PortRegistry::PortRegistry(WireTrace* trace) : trace_(trace) {}
+PortRegistry::~PortRegistry() = default;
 
 // Hands over some of the bytes that have arrived: a read may return fewer than are waiting.
 std::int32_t Deliver(void* buffer, std::int32_t count) {
@@ -98,67 +74,33 @@ std::int32_t Deliver(void* buffer, std::int32_t count) {
 }
 
 // Waits for bytes as a read under a time-out does: none may come.
-std::int32_t ReadBytes(PortNumber, void* buffer, std::int32_t count) {
+std::int32_t PortRegistry::ReadBytes(PortNumber, void* buffer, std::int32_t count) {
   Arrive();
   return Deliver(buffer, count);
 }
 
 // Takes only what is waiting already; a quiet moment gives 0.
-std::int32_t ReadWaitingBytes(PortNumber, void* buffer, std::int32_t capacity) {
+std::int32_t PortRegistry::ReadWaitingBytes(PortNumber, void* buffer, std::int32_t capacity) {
   if (gFake.arrived == 0) return 0;
   return Deliver(buffer, capacity);
 }
 
-std::int32_t WriteBytes(PortNumber, const void* buffer, std::int32_t count) {
+// A wait that may end with bytes, in a quiet moment, or at the failed device.
+std::int32_t PortRegistry::ReadArrivingBytes(PortNumber, void* buffer, std::int32_t capacity,
+                                             std::int32_t) {
+  Arrive();
+  return Deliver(buffer, capacity);
+}
+
+std::int32_t PortRegistry::WriteBytes(PortNumber, const void* buffer, std::int32_t count) {
   if (count <= 0) return 0;
   const auto* bytes = static_cast<const std::uint8_t*>(buffer);
   gFake.written.insert(gFake.written.end(), bytes, bytes + count);
   return count;
 }
 
-PortStatus PurgeReceive(PortNumber) {
-  return kPortOk;
-}
-PortStatus PurgeTransmit(PortNumber) {
-  return kPortOk;
-}
-PortStatus SetBaudRate(PortNumber, std::uint32_t) {
-  return kPortOk;
-}
-PortStatus SetFlowLimits(PortNumber, std::uint16_t, std::uint16_t) {
-  return kPortOk;
-}
-
-PortWait WaitForInput(PortNumber, std::int32_t) {
-  Arrive();
-  if (gFake.failed) return PortWait::kFailed;
-  return gFake.arrived > 0 ? PortWait::kReady : PortWait::kTimeout;
-}
-
-bool PortFailed(PortNumber) {
+bool PortRegistry::PortFailed(PortNumber) const {
   return gFake.failed;
-}
-
-std::size_t FormatDevicePath(PortNumber, char* out, std::size_t capacity) {
-  return FormatDefaultDevicePath(DevicePathStyle::kPosix, 1, out, capacity);
-}
-
-void AssignDevicePath(PortNumber, const char*) {}
-
-std::size_t FormatDefaultDevicePath(DevicePathStyle, PortNumber, char* out, std::size_t capacity) {
-  constexpr char kName[] = "fake";
-  if (capacity == 0) return 0;
-  const std::size_t n = std::min(capacity - 1, sizeof kName - 1);
-  std::memcpy(out, kName, n);
-  out[n] = '\0';
-  return n;
-}
-
-int LastPortError() {
-  return 0;
-}
-const char* LastPortErrorText() {
-  return "fake port";
 }
 
 }  // namespace talven

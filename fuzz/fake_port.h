@@ -1,5 +1,5 @@
 // A serial port played from memory for the fuzz targets. The fuzz input decides both the bytes that
-// arrive and how they arrive: how many a status query reports, how many a read hands over, and
+// arrive and how they arrive: how many a wait lets arrive, how many a read hands over, and
 // which reads time out. When the input runs out the device fails, as an unplugged adapter does, so
 // every wait ends.
 #pragma once

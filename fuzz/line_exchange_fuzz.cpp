@@ -1,7 +1,7 @@
 // The line receiver and sender fed arbitrary byte streams, split at arbitrary points, with reads
 // that time out at arbitrary moments. Checks that no line overruns its 4096-byte buffer, that every
 // line is exactly the bytes before its CR (cut at 4095), that bytes read ahead for one line begin
-// the next, and that a stream without CR ends in the port error instead of a hang.
+// the next, and that a stream without CR ends in the port failure instead of a hang.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -14,12 +14,13 @@
 #include <vector>
 
 #include "fake_port.h"
-#include "fuzz_exit.h"
 #include "serial/line_exchange.h"
+#include "serial/port.h"
 
 namespace {
 
 using talven::kLineBufferSize;
+using talven::LineResult;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr int kMostOperations = 64;
@@ -59,26 +60,36 @@ struct Model {
 
 // A reply takes its bytes in arrival order from the buffer lines are taken from: what earlier
 // reads brought in first, then what arrives during this call. Bytes behind its CR stay buffered.
-void CheckReply(char* line, Model& model) {
-  const std::int32_t result = talven::ReceiveReply(line);
+// Answers false once the device failed, which it only does at the end of the input.
+bool Settled(LineResult result, FuzzedDataProvider& input) {
+  if (result != LineResult::kPortFailed) return true;
+  Require(input.remaining_bytes() == 0, "failed before the input was used up");
+  return false;
+}
+
+bool CheckReply(talven::LineExchange& exchange, char* line, Model& model,
+                FuzzedDataProvider& input) {
+  const LineResult result = exchange.ReceiveReply(line);
   model.Add(talven::fuzz::TakeDeliveredBytes());
-  if (result == 0) {
+  if (!Settled(result, input)) return false;
+  if (result == LineResult::kOk) {
     const Bytes expected = model.TakeLine();
     RequireLine(line, expected.size(), expected);
-    return;
+    return true;
   }
-  Require(result == -1, "reply result");
+  Require(result == LineResult::kNoReply, "reply result");
   // A reply gives up only once nothing is left to take.
   Bytes taken(model.buffered.begin(), model.buffered.end());
   model.buffered.clear();
   Require(std::find(taken.begin(), taken.end(), '\r') == taken.end(), "reply read past its CR");
   if (taken.size() > kLineBufferSize - 1) taken.resize(kLineBufferSize - 1);
   RequireLine(line, taken.size(), taken);
+  return true;
 }
 
-void CheckSend(FuzzedDataProvider& input) {
+void CheckSend(talven::LineExchange& exchange, FuzzedDataProvider& input) {
   const std::string text = input.ConsumeRandomLengthString(kLongestText);
-  talven::SendCommand(text.c_str());
+  exchange.SendCommand(text.c_str());
   const Bytes written = talven::fuzz::TakeWrittenBytes();
   const std::size_t length = std::min(std::strlen(text.c_str()), kLineBufferSize - 1);
   Require(written.size() == length + 1, "command length");
@@ -88,46 +99,42 @@ void CheckSend(FuzzedDataProvider& input) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The port error message goes to standard output; keep the fuzzer's own output readable.
-  return std::freopen("/dev/null", "w", stdout) != nullptr ? 0 : 1;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
   talven::fuzz::StartFakePort(input);
-  talven::ResetReceiveBuffer();
+  talven::PortRegistry ports;
+  talven::LineExchange exchange(ports, 1);
   // Exactly the transfers' buffer size, so that a write past it is caught.
   const auto line = std::make_unique<char[]>(kLineBufferSize);
   Model model;
-  try {
-    for (int op = 0; op < kMostOperations && input.remaining_bytes() > 0; ++op) {
-      switch (input.ConsumeIntegralInRange<int>(0, 3)) {
-        case 0: {
-          const std::size_t length = talven::ReceiveLine(line.get());
-          model.Add(talven::fuzz::TakeDeliveredBytes());
-          RequireLine(line.get(), length, model.TakeLine());
-          break;
-        }
-        case 1: {
-          const unsigned char byte = talven::NextReceivedByte();
-          model.Add(talven::fuzz::TakeDeliveredBytes());
-          Require(!model.buffered.empty() && model.buffered.front() == byte, "next byte");
-          model.buffered.pop_front();
-          break;
-        }
-        case 2:
-          CheckReply(line.get(), model);
-          break;
-        default:
-          CheckSend(input);
-          break;
+  bool open = true;
+  for (int op = 0; open && op < kMostOperations && input.remaining_bytes() > 0; ++op) {
+    switch (input.ConsumeIntegralInRange<int>(0, 3)) {
+      case 0: {
+        std::size_t length = 0;
+        const LineResult result = exchange.ReceiveLine(line.get(), length);
+        model.Add(talven::fuzz::TakeDeliveredBytes());
+        open = Settled(result, input);
+        if (open) RequireLine(line.get(), length, model.TakeLine());
+        break;
       }
+      case 1: {
+        unsigned char byte = 0;
+        const LineResult result = exchange.NextReceivedByte(byte);
+        model.Add(talven::fuzz::TakeDeliveredBytes());
+        open = Settled(result, input);
+        if (!open) break;
+        Require(!model.buffered.empty() && model.buffered.front() == byte, "next byte");
+        model.buffered.pop_front();
+        break;
+      }
+      case 2:
+        open = CheckReply(exchange, line.get(), model, input);
+        break;
+      default:
+        CheckSend(exchange, input);
+        break;
     }
-  } catch (const talven::fuzz::ProcessExit& ended) {
-    // The only way out is the failed device at the end of the input.
-    Require(ended.code == -1, "exit code");
-    Require(input.remaining_bytes() == 0, "left before the input was used up");
   }
   return 0;
 }

@@ -52,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (path != nullptr) Require(IsArgument(argv, path), "file question path");
   }
   if (options.diffPaths[0] != nullptr) Require(options.diffPaths[1] != nullptr, "one diff path");
-  if (options.error != nullptr) {
-    Require(std::strlen(options.error) > 0, "empty error");
+  if (!options.error.empty()) {
+    Require(options.error.find('\0') == std::string::npos, "NUL in error");
   }
   return 0;
 }

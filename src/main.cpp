@@ -1,5 +1,4 @@
 // talven: copies a radio scanner's clone data between the scanner and a PC over a serial port.
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -22,15 +21,8 @@ constexpr int kUsageStatus = 2;
 
 int main(int argc, char** argv) {
   const talven::Options options = talven::ParseOptions(argc, argv);
-  if (options.error != nullptr) {
-    // The error is either the word that was not understood or a message about an option.
-    const bool word = std::find(argv, argv + argc, options.error) != argv + argc;
-    if (word) {
-      talven::ReportError(options.error, options.errorReason);
-    } else {
-      std::fprintf(stderr, "talven: %s\n", options.error);
-    }
-    std::fprintf(stderr, "Try 'talven --help'.\n");
+  if (!options.error.empty()) {
+    std::fprintf(stderr, "talven: %s\nTry 'talven --help'.\n", options.error.c_str());
     return kUsageStatus;
   }
   if (options.help) {
@@ -49,7 +41,8 @@ int main(int argc, char** argv) {
   if (options.diffPaths[0] != nullptr) {
     return talven::RunDiffCommand(options.diffPaths[0], options.diffPaths[1]);
   }
-  if (options.tracePath != nullptr && !talven::StartWireTrace(options.tracePath)) {
+  talven::WireTrace trace;
+  if (options.tracePath != nullptr && !trace.Start(options.tracePath)) {
     talven::ReportError(options.tracePath, std::strerror(errno));
     return kUsageStatus;
   }
@@ -58,6 +51,6 @@ int main(int argc, char** argv) {
   std::vector<char*> positional{argv[0]};
   for (int i = options.firstPositional; i < argc; ++i) positional.push_back(argv[i]);
   positional.push_back(nullptr);
-  talven::RunSession(static_cast<int>(positional.size() - 1), positional.data(),
+  talven::RunSession(trace, static_cast<int>(positional.size() - 1), positional.data(),
                      options.exitCode ? 1 : 0);
 }

@@ -111,7 +111,7 @@ void DiffTally::Count(DiffOutcome outcome) {
 
 std::string FormatDiffBlock(DiffOutcome outcome, std::uint64_t oldLine, const char* oldText,
                             std::uint64_t newLine, const char* newText) {
-  static constexpr const char* kHeadings[] = {"Same", "Changed", "Added", "Removed"};
+  static constexpr char kHeadings[][8] = {"Same", "Changed", "Added", "Removed"};
   std::string block = kHeadings[static_cast<int>(outcome)];
   block += ":";
   if (oldLine != 0) block += " OLD line " + std::to_string(oldLine);

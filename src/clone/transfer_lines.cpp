@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "process/clock.h"
+#include "process/exit_path.h"
 
 namespace talven {
 
@@ -11,6 +12,12 @@ char gReceiveLineBuffer[kLineBufferSize];
 char gTransmitLineBuffer[kLineBufferSize];
 
 namespace {
+
+struct SessionLine {
+  LineExchange* exchange = nullptr;
+  LineFailureExit leave = nullptr;
+};
+SessionLine gLine;
 
 std::FILE* gFlushedFiles[2] = {};
 int gFlushError = 0;
@@ -22,14 +29,40 @@ void FlushAnswered() {
   }
 }
 
+// What is left of a receive that did not end with a line.
+void Settle(LineResult result) {
+  if (result == LineResult::kInterrupted) CheckInterrupt();
+  if (result == LineResult::kPortFailed) gLine.leave(*gLine.exchange, kPortStoppedText);
+}
+
 }  // namespace
+
+void UseLineExchange(LineExchange* exchange, LineFailureExit leave) {
+  gLine = {exchange, leave};
+}
+
+std::int32_t SendCommand(const char* text) {
+  return gLine.exchange->SendCommand(text);
+}
+
+std::size_t ReceiveLine(char* destination) {
+  std::size_t length = 0;
+  Settle(gLine.exchange->ReceiveLine(destination, length));
+  return length;
+}
+
+std::int32_t ReceiveReply(char* destination) {
+  const LineResult result = gLine.exchange->ReceiveReply(destination);
+  Settle(result);
+  return result == LineResult::kOk ? 0 : -1;
+}
 
 int FirstFlushError() {
   return gFlushError;
 }
 
 void FlushBeforeEveryWait(std::FILE* file) {
-  SetBeforeWait(FlushAnswered);
+  if (gLine.exchange != nullptr) gLine.exchange->SetBeforeWait(FlushAnswered);
   if (file == nullptr) {
     gFlushedFiles[0] = gFlushedFiles[1] = nullptr;
     return;

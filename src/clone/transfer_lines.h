@@ -10,6 +10,18 @@
 
 namespace talven {
 
+// The session's line to the scanner for the transfers below, and the session's way out when its
+// port fails under a transfer (it does not return). Set before a transfer runs.
+using LineFailureExit = void (*)(const LineExchange& exchange, const char* reason);
+void UseLineExchange(LineExchange* exchange, LineFailureExit leave);
+
+// The line exchange's calls on that line. A signal leaves through the exit path and a failed port
+// through the session's way out, so that a transfer only ever sees a line or a reply.
+std::int32_t SendCommand(const char* text);
+std::size_t ReceiveLine(char* destination);
+// 0 when the reply ended with CR, -1 when a byte did not come.
+std::int32_t ReceiveReply(char* destination);
+
 extern char gReceiveLineBuffer[kLineBufferSize];
 extern char gTransmitLineBuffer[kLineBufferSize];
 

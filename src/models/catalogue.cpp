@@ -5,7 +5,7 @@
 namespace talven {
 
 // clang-format off
-const std::array<ModelEntry, kModelCount> kModels = {{
+constexpr std::array<ModelEntry, kModelCount> kModels = {{
   //key  menu label    code      command-line  clone identity  settings    interval sum compare
   {'1', "QR140A",     "KM504R", "QR140A",     "QRFAMTK00",    0x2011511C, 52,  false, true},
   {'2', "VT210",      "KM503R", "VT210",      "VT-210-01",    0x2011511C, 52,  false, true},
@@ -29,7 +29,7 @@ const std::array<ModelEntry, kModelCount> kModels = {{
 
 // Product codes first, so that the value-to-name lookup of any model gives its product code.
 // Model 11's code stands before model 10's.
-const NameRow ModelNames[] = {
+constexpr NameRow ModelNames[] = {
   {"", kNoModel},
   {"KM504R", 0},  {"KM503R", 1},  {"KM493R", 2},  {"KM500R", 3},  {"KM506R", 4},  {"KM508R", 5},
   {"KM513R", 6},  {"KM514R", 7},  {"KM506E", 8},  {"KM513E", 9},  {"KM524R", 11}, {"KM525R", 10},
@@ -38,26 +38,26 @@ const NameRow ModelNames[] = {
   {"QRX620A", 6}, {"QM-40", 7},   {"EQRX320A", 8}, {"EQRX620A", 9}, {"EQR5200PLS", 10},
   {"EVT210", 11}, {"EQR860PLS", 12}, {"EQR880PLS", 13}, {"QR450A", 14}, {"QRX320PL", 15},
   {"QRX620PL", 16}, {"QM-40P", 17},
-  {nullptr, 0},
+  {"", kEndOfNames},
 };
 
-const NameRow ModeNames[] = {
-  {"", kNoMode}, {"MASTER", kMaster}, {"SLAVE", kSlave}, {"COMPARE", kCompare}, {nullptr, 0},
+constexpr NameRow ModeNames[] = {
+  {"", kNoMode}, {"MASTER", kMaster}, {"SLAVE", kSlave}, {"COMPARE", kCompare}, {"", kEndOfNames},
 };
 // clang-format on
 
 std::uint8_t LookupByName(const NameRow* table, std::string_view text) {
-  for (const NameRow* row = table; row->name != nullptr; ++row) {
+  for (const NameRow* row = table; !row->End(); ++row) {
     if (text == row->name) return static_cast<std::uint8_t>(row->value);
   }
   return static_cast<std::uint8_t>(table[0].value);
 }
 
 const char* LookupByValue(const NameRow* table, std::uint32_t value) {
-  for (const NameRow* row = table; row->name != nullptr; ++row) {
-    if ((row->value & 0xFF) == (value & 0xFF)) return row->name;
+  for (const NameRow* row = table; !row->End(); ++row) {
+    if ((row->value & 0xFF) == (value & 0xFF)) return row->name.data();
   }
-  return table[0].name;
+  return table[0].name.data();
 }
 
 MenuLine ModelMenuLine(std::size_t row) {

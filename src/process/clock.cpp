@@ -26,11 +26,6 @@ void ReadTimeOfDay(TimeOfDay& time) {
   ReadDateAndTime(date, time);
 }
 
-void ReadCalendarDate(CalendarDate& date) {
-  TimeOfDay time;
-  ReadDateAndTime(date, time);
-}
-
 void SubtractTimeOfDay(TimeOfDay& end, const TimeOfDay& start) {
   int borrow = 0;
   const int hundredths = SubtractField(end.hundredths, start.hundredths, borrow, 100);

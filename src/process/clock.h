@@ -28,10 +28,9 @@ struct Stopwatch {
 extern Stopwatch gStopwatch;
 
 // The local date and time from one reading (one file per system), so that a moment just before
-// midnight is not dated the next day; the other two read one half of it.
+// midnight is not dated the next day; ReadTimeOfDay reads the time alone from it.
 void ReadDateAndTime(CalendarDate& date, TimeOfDay& time);
 void ReadTimeOfDay(TimeOfDay& time);
-void ReadCalendarDate(CalendarDate& date);
 
 // end := end - start, field by field with borrows. An end earlier than the start (a run across
 // midnight) counts the 24 hours in between instead of wrapping the hour.

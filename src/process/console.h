@@ -19,9 +19,6 @@ int ReadKey();
 // As ReadKey, then writes the code to the console as one character.
 int ReadKeyEcho();
 
-// True when a console keyboard exists for this process.
-bool ConsoleAvailable();
-
 // Puts the console back into its normal mode; safe to call at any time, including on the exit path.
 void RestoreConsole();
 

@@ -209,10 +209,6 @@ int ReadKeyEcho() {
   return code;
 }
 
-bool ConsoleAvailable() {
-  return Tty() >= 0;
-}
-
 void RestoreConsole() {
   if (gRaw == 0) return;
   gRaw = 0;

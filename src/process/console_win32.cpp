@@ -160,12 +160,6 @@ int ReadKeyEcho() {
   return code;
 }
 
-bool ConsoleAvailable() {
-  const HANDLE in = Input();
-  DWORD mode = 0;
-  return in != INVALID_HANDLE_VALUE && GetConsoleMode(in, &mode);
-}
-
 void RestoreConsole() {
   if (gModeChanged == 0) return;
   gModeChanged = 0;

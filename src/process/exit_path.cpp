@@ -13,7 +13,33 @@ namespace talven {
 namespace {
 
 std::array<std::FILE*, 4> gTrackedFiles{};
-std::array<void (*)(), 4> gExitActions{};
+// A plain action, or an action on an object.
+struct ExitAction {
+  void (*plain)() = nullptr;
+  void (*onObject)(void*) = nullptr;
+  void* object = nullptr;
+
+  bool operator==(const ExitAction&) const = default;
+  bool Empty() const { return plain == nullptr && onObject == nullptr; }
+  void Run() const {
+    if (plain != nullptr) plain();
+    if (onObject != nullptr) onObject(object);
+  }
+};
+
+std::array<ExitAction, 4> gExitActions{};
+
+void Add(const ExitAction& action) {
+  if (std::find(gExitActions.begin(), gExitActions.end(), action) != gExitActions.end()) return;
+  const auto free = std::find(gExitActions.begin(), gExitActions.end(), ExitAction{});
+  if (free != gExitActions.end()) *free = action;
+}
+
+void Drop(const ExitAction& action) {
+  for (auto& slot : gExitActions) {
+    if (slot == action) slot = ExitAction{};
+  }
+}
 
 void CloseEverything() {
   for (std::FILE*& file : gTrackedFiles) {
@@ -26,9 +52,9 @@ void CloseEverything() {
   // Each runs once, also when a signal comes during the exit key's wait and the way out begins
   // again.
   for (auto& slot : gExitActions) {
-    if (void (*const action)() = slot; action != nullptr) {
-      slot = nullptr;
-      action();
+    if (const ExitAction action = slot; !action.Empty()) {
+      slot = ExitAction{};
+      action.Run();
     }
   }
 }
@@ -36,15 +62,19 @@ void CloseEverything() {
 }  // namespace
 
 void RunOnExit(void (*action)()) {
-  if (std::find(gExitActions.begin(), gExitActions.end(), action) != gExitActions.end()) return;
-  const auto free = std::find(gExitActions.begin(), gExitActions.end(), nullptr);
-  if (free != gExitActions.end()) *free = action;
+  Add({action, nullptr, nullptr});
 }
 
 void DropFromExit(void (*action)()) {
-  for (auto& slot : gExitActions) {
-    if (slot == action) slot = nullptr;
-  }
+  Drop({action, nullptr, nullptr});
+}
+
+void RunOnExit(void (*action)(void*), void* object) {
+  Add({nullptr, action, object});
+}
+
+void DropFromExit(void (*action)(void*), void* object) {
+  Drop({nullptr, action, object});
 }
 
 void TrackOpenFile(std::FILE* file) {

@@ -21,6 +21,9 @@ namespace talven {
 // has nothing left to do.
 void RunOnExit(void (*action)());
 void DropFromExit(void (*action)());
+// The same for an action on an object (a session's ports): each pair of action and object once.
+void RunOnExit(void (*action)(void*), void* object);
+void DropFromExit(void (*action)(void*), void* object);
 
 // Files that must be flushed and closed on every way out (the clone file, the mismatch log).
 void TrackOpenFile(std::FILE* file);

@@ -1,12 +1,9 @@
 #include "serial/line_exchange.h"
 
 #include <cstdio>
-#include <cstring>
 
-#include "process/config.h"
-#include "process/exit_path.h"
+#include "process/signals.h"
 #include "serial/port.h"
-#include "serial/port_error_exit.h"
 
 namespace talven {
 
@@ -16,123 +13,106 @@ inline constexpr int kReplyAttempts = 10;
 // How long one wait for input may block before the signal flag is looked at again.
 inline constexpr std::int32_t kWaitSliceMs = 250;
 
-char gSendBuffer[kLineBufferSize];
-
-struct ReceiveBuffer {
-  unsigned char bytes[kLineBufferSize];
-  std::uint16_t readPosition = 0;
-  std::uint16_t fillCount = 0;
-};
-ReceiveBuffer gReceiveBuffer;
-void (*gBeforeWait)() = nullptr;
+}  // namespace
 
 // A port that fails under us (adapter unplugged, line hung up) is not a silent scanner: waiting on
 // would never end.
-[[noreturn]] void LeaveForFailedPort() {
-  LeaveForPortError("the serial device stopped working (unplugged or hung up)");
+LineResult LineExchange::PortHealth() const {
+  if (TakenSignal() != 0) return LineResult::kInterrupted;
+  if (ports_.PortFailed(port_)) return LineResult::kPortFailed;
+  return LineResult::kOk;
 }
 
-void CheckPortHealth() {
-  CheckInterrupt();
-  if (PortFailed(gConfig.port)) LeaveForFailedPort();
-}
-
-}  // namespace
-
-std::int32_t SendCommand(const char* text) {
-  const int length = std::snprintf(gSendBuffer, sizeof gSendBuffer, "%s\r", text);
+std::int32_t LineExchange::SendCommand(const char* text) {
+  const int length = std::snprintf(sendBuffer_, sizeof sendBuffer_, "%s\r", text);
   // A text too long for the buffer goes out cut, still ended by its CR.
   std::int32_t count = length < 0 ? 0 : static_cast<std::int32_t>(length);
-  if (count > static_cast<std::int32_t>(sizeof gSendBuffer) - 1) {
-    count = static_cast<std::int32_t>(sizeof gSendBuffer);
-    gSendBuffer[count - 1] = kCR;
+  if (count > static_cast<std::int32_t>(sizeof sendBuffer_) - 1) {
+    count = static_cast<std::int32_t>(sizeof sendBuffer_);
+    sendBuffer_[count - 1] = kCR;
   }
-  return WriteBytes(gConfig.port, gSendBuffer, count);
+  return ports_.WriteBytes(port_, sendBuffer_, count);
 }
-
-namespace {
 
 // Refills the empty receive buffer with everything waiting. While nothing is, it waits in the OS
 // for up to one slice (a byte arriving ends the wait) and tries once more.
-void RefillReceiveBuffer() {
-  ReceiveBuffer& buffer = gReceiveBuffer;
-  buffer.readPosition = 0;
-  buffer.fillCount = 0;
-  std::int32_t count = ReadWaitingBytes(gConfig.port, buffer.bytes, sizeof buffer.bytes);
+LineResult LineExchange::RefillReceiveBuffer() {
+  readPosition_ = 0;
+  fillCount_ = 0;
+  std::int32_t count = ports_.ReadWaitingBytes(port_, receiveBuffer_, sizeof receiveBuffer_);
   bool waited = false;
   while (count == 0) {
-    CheckPortHealth();
-    if (!waited && gBeforeWait != nullptr) gBeforeWait();
+    if (const LineResult health = PortHealth(); health != LineResult::kOk) return health;
+    if (!waited && beforeWait_ != nullptr) beforeWait_();
     waited = true;
-    if (WaitForInput(gConfig.port, kWaitSliceMs) == PortWait::kFailed) LeaveForFailedPort();
-    count = ReadWaitingBytes(gConfig.port, buffer.bytes, sizeof buffer.bytes);
+    count = ports_.ReadArrivingBytes(port_, receiveBuffer_, sizeof receiveBuffer_, kWaitSliceMs);
   }
-  buffer.fillCount = static_cast<std::uint16_t>(count);
+  fillCount_ = static_cast<std::uint16_t>(count);
+  return LineResult::kOk;
 }
 
-// One attempt at a reply's next byte: from the buffer, else a read of one byte under the port's
-// read time-out followed by whatever came with it.
-bool TakeReplyByte(unsigned char& byte) {
-  ReceiveBuffer& buffer = gReceiveBuffer;
-  if (buffer.readPosition >= buffer.fillCount) {
-    buffer.readPosition = 0;
-    buffer.fillCount = 0;
-    if (gBeforeWait != nullptr) gBeforeWait();
-    if (ReadBytes(gConfig.port, buffer.bytes, 1) != 1) return false;
-    buffer.fillCount = static_cast<std::uint16_t>(
-        1 + ReadWaitingBytes(gConfig.port, buffer.bytes + 1, sizeof buffer.bytes - 1));
+// One attempt at a reply's next byte: from the buffer, else from what has arrived (a reply usually
+// has, in one read), else a read of one byte under the port's read time-out followed by whatever
+// came with it.
+bool LineExchange::TakeReplyByte(unsigned char& byte) {
+  if (readPosition_ >= fillCount_) {
+    readPosition_ = 0;
+    fillCount_ = 0;
+    if (beforeWait_ != nullptr) beforeWait_();
+    std::int32_t count = ports_.ReadWaitingBytes(port_, receiveBuffer_, sizeof receiveBuffer_);
+    if (count == 0) {
+      if (ports_.ReadBytes(port_, receiveBuffer_, 1) != 1) return false;
+      count = 1 + ports_.ReadWaitingBytes(port_, receiveBuffer_ + 1, sizeof receiveBuffer_ - 1);
+    }
+    fillCount_ = static_cast<std::uint16_t>(count);
   }
-  byte = buffer.bytes[buffer.readPosition++];
+  byte = receiveBuffer_[readPosition_++];
   return true;
 }
 
-}  // namespace
-
-unsigned char NextReceivedByte() {
-  ReceiveBuffer& buffer = gReceiveBuffer;
-  while (buffer.readPosition >= buffer.fillCount) RefillReceiveBuffer();
-  return buffer.bytes[buffer.readPosition++];
+LineResult LineExchange::NextReceivedByte(unsigned char& byte) {
+  while (readPosition_ >= fillCount_) {
+    if (const LineResult result = RefillReceiveBuffer(); result != LineResult::kOk) return result;
+  }
+  byte = receiveBuffer_[readPosition_++];
+  return LineResult::kOk;
 }
 
-std::size_t ReceiveLine(char* destination) {
-  std::size_t length = 0;
+LineResult LineExchange::ReceiveLine(char* destination, std::size_t& length) {
+  length = 0;
+  LineResult result = LineResult::kOk;
   for (;;) {
-    const unsigned char byte = NextReceivedByte();
-    if (byte == kCR) break;
+    unsigned char byte = 0;
+    result = NextReceivedByte(byte);
+    if (result != LineResult::kOk || byte == kCR) break;
     if (length < kLineBufferSize - 1) destination[length++] = static_cast<char>(byte);
   }
   destination[length] = '\0';
-  return length;
+  return result;
 }
 
-std::int32_t ReceiveReply(char* destination) {
+LineResult LineExchange::ReceiveReply(char* destination) {
   std::size_t length = 0;
   for (;;) {
     unsigned char byte = 0;
     int attempt = 0;
     for (; attempt < kReplyAttempts; ++attempt) {
       if (TakeReplyByte(byte)) break;
-      CheckPortHealth();
+      if (const LineResult health = PortHealth(); health != LineResult::kOk) {
+        destination[length] = '\0';
+        return health;
+      }
     }
     if (attempt == kReplyAttempts) {
       destination[length] = '\0';
-      return -1;
+      return LineResult::kNoReply;
     }
     if (byte == kCR) {
       destination[length] = '\0';
-      return 0;
+      return LineResult::kOk;
     }
     if (length < kLineBufferSize - 1) destination[length++] = static_cast<char>(byte);
   }
-}
-
-void SetBeforeWait(void (*beforeWait)()) {
-  gBeforeWait = beforeWait;
-}
-
-void ResetReceiveBuffer() {
-  gReceiveBuffer.readPosition = 0;
-  gReceiveBuffer.fillCount = 0;
 }
 
 }  // namespace talven

@@ -2,12 +2,13 @@
 // backend linked in (port_posix.cpp or port_win32.cpp). Private to src/serial and its tests.
 #pragma once
 
+#include <array>
 #include <climits>
 #include <cstdint>
+#include <string>
 
 #include "serial/link_settings.h"
 #include "serial/port.h"
-#include "serial/read_ahead.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -29,7 +30,7 @@ struct LineState {
 struct PortEntry {
   std::int32_t open = 0;
   bool failed = false;
-  ReadAhead* ahead = nullptr;  // taken at open, released at close
+  PortError* error = nullptr;  // the registry's last error, where every failure is recorded
   std::int32_t readTimeoutMs = 0;
 #ifdef _WIN32
   HANDLE handle = INVALID_HANDLE_VALUE;
@@ -40,13 +41,15 @@ struct PortEntry {
   int fd = -1;
   LineState line;
   std::int32_t writeTimeoutMs = 0;
-  std::uint16_t xoffLimit = 0;
-  std::uint16_t xonLimit = 0;
 #endif
 };
 
-// The registry's side.
-void RecordPortError(int code, const char* text, PortFault fault = PortFault::kOther);
+inline constexpr std::size_t kPortTableSize = static_cast<std::size_t>(kLastPort) + 1;  // 0 unused
+
+struct PortTable {
+  std::array<PortEntry, kPortTableSize> entries;
+  std::array<std::string, kPortTableSize> assignedPaths;
+};
 
 // The backend's side. Each is called with an entry of an open port, except BackendOpen.
 DevicePathStyle NativeDevicePathStyle();
@@ -57,15 +60,11 @@ bool BackendClose(PortEntry& entry);
 PortStatus BackendApply(PortEntry& entry, const LinkSettings& settings);
 PortStatus BackendSetReadTimeout(PortEntry& entry, std::int32_t milliseconds);
 PortStatus BackendSetWriteTimeout(PortEntry& entry, std::int32_t milliseconds);
-std::int32_t BackendInQueueCount(PortEntry& entry);
-std::int32_t BackendOutQueueCount(PortEntry& entry);
 std::int32_t BackendRead(PortEntry& entry, void* buffer, std::int32_t count);
 std::int32_t BackendReadWaiting(PortEntry& entry, void* buffer, std::int32_t capacity);
+std::int32_t BackendReadArriving(PortEntry& entry, void* buffer, std::int32_t capacity,
+                                 std::int32_t timeoutMs);
 std::int32_t BackendWrite(PortEntry& entry, const void* buffer, std::int32_t count);
-void BackendPurge(PortEntry& entry, bool receive);
-PortStatus BackendSetBaudRate(PortEntry& entry, std::uint32_t bitsPerSecond);
-PortStatus BackendSetFlowLimits(PortEntry& entry, std::uint16_t xoffLimit, std::uint16_t xonLimit);
-PortWait BackendWaitForInput(PortEntry& entry, std::int32_t timeoutMs);
 
 // Pure mappings of decoded settings onto the system's structure, in the order the word lists them.
 #ifdef _WIN32

@@ -2,12 +2,14 @@
 // system: port_error_posix.cpp, port_error_win32.cpp. Private to src/serial and its tests.
 #pragma once
 
+#include "serial/port.h"
+
 namespace talven::detail {
 
 // A failed open of path with the system's error code (errno, GetLastError).
-void RecordOpenError(int code, const char* path);
+void RecordOpenError(PortError& error, int code, const char* path);
 // A failed call on an open port.
-void RecordSystemError(int code);
+void RecordSystemError(PortError& error, int code);
 // True when the error means the device has gone (hang-up, adapter pulled).
 bool DeviceGone(int code);
 

@@ -14,7 +14,7 @@ namespace {
 
 // The usual cure on Linux is membership of the group that owns the device ("dialout" on most
 // distributions); a device only root may open needs more than that.
-void RecordAccessDenied(int code, const char* path) {
+void RecordAccessDenied(PortError& error, int code, const char* path) {
   struct stat info {};
   const group* owner = stat(path, &info) == 0 && info.st_gid != 0 ? getgrgid(info.st_gid) : nullptr;
 #ifdef __linux__
@@ -24,48 +24,48 @@ void RecordAccessDenied(int code, const char* path) {
                   "permission denied (add your user to the '%s' group: sudo usermod -aG %s "
                   "$USER, then log out and in again)",
                   owner->gr_name, owner->gr_name);
-    RecordPortError(code, text, PortFault::kNoPermission);
+    error.Record(code, text, PortFault::kNoPermission);
     return;
   }
 #else
   (void)owner;
 #endif
-  RecordPortError(code, "permission denied", PortFault::kNoPermission);
+  error.Record(code, "permission denied", PortFault::kNoPermission);
 }
 
 }  // namespace
 
-void RecordOpenError(int code, const char* path) {
+void RecordOpenError(PortError& error, int code, const char* path) {
   switch (code) {
     case ENOENT:
-      RecordPortError(code, "no such device", PortFault::kNotFound);
+      error.Record(code, "no such device", PortFault::kNotFound);
       break;
     case ENXIO:
     case ENODEV:
     case EIO:
       // A serial port slot with no hardware behind it opens this way.
-      RecordPortError(code, "no such device (nothing answers at this port)", PortFault::kNotFound);
+      error.Record(code, "no such device (nothing answers at this port)", PortFault::kNotFound);
       break;
     case EBUSY:
     case EWOULDBLOCK:
-      RecordPortError(code, "in use by another program", PortFault::kInUse);
+      error.Record(code, "in use by another program", PortFault::kInUse);
       break;
     case EACCES:
     case EPERM:
-      RecordAccessDenied(code, path);
+      RecordAccessDenied(error, code, path);
       break;
     case ENOTTY:
-      RecordPortError(code, "not a serial device");
+      error.Record(code, "not a serial device");
       break;
     default:
-      RecordSystemError(code);
+      RecordSystemError(error, code);
       break;
   }
 }
 
-void RecordSystemError(int code) {
-  RecordPortError(code, std::strerror(code),
-                  DeviceGone(code) ? PortFault::kVanished : PortFault::kOther);
+void RecordSystemError(PortError& error, int code) {
+  error.Record(code, std::strerror(code),
+               DeviceGone(code) ? PortFault::kVanished : PortFault::kOther);
 }
 
 bool DeviceGone(int code) {

@@ -10,7 +10,7 @@ namespace talven::detail {
 namespace {
 
 // The system's own message, without its closing period and line break.
-void RecordSystemText(DWORD code, PortFault fault) {
+void RecordSystemText(PortError& error, DWORD code, PortFault fault) {
   char text[160];
   const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                  nullptr, code, 0, text, sizeof text, nullptr);
@@ -23,20 +23,20 @@ void RecordSystemText(DWORD code, PortFault fault) {
     }
     text[end] = '\0';
   }
-  RecordPortError(static_cast<int>(code), text, fault);
+  error.Record(static_cast<int>(code), text, fault);
 }
 
 // The wordings users know from the open; a failing call keeps them, with its own kind.
-bool RecordKnownText(DWORD code, PortFault notFound, PortFault inUse) {
+bool RecordKnownText(PortError& error, DWORD code, PortFault notFound, PortFault inUse) {
   switch (code) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-      RecordPortError(static_cast<int>(code), "no such device", notFound);
+      error.Record(static_cast<int>(code), "no such device", notFound);
       return true;
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
       // A COM port held by another program answers "access denied".
-      RecordPortError(static_cast<int>(code), "in use by another program", inUse);
+      error.Record(static_cast<int>(code), "in use by another program", inUse);
       return true;
     default:
       return false;
@@ -45,17 +45,17 @@ bool RecordKnownText(DWORD code, PortFault notFound, PortFault inUse) {
 
 }  // namespace
 
-void RecordOpenError(int code, const char*) {
-  const auto error = static_cast<DWORD>(code);
-  if (!RecordKnownText(error, PortFault::kNotFound, PortFault::kInUse)) {
-    RecordSystemText(error, PortFault::kOther);
+void RecordOpenError(PortError& error, int code, const char*) {
+  const auto system = static_cast<DWORD>(code);
+  if (!RecordKnownText(error, system, PortFault::kNotFound, PortFault::kInUse)) {
+    RecordSystemText(error, system, PortFault::kOther);
   }
 }
 
-void RecordSystemError(int code) {
-  const auto error = static_cast<DWORD>(code);
+void RecordSystemError(PortError& error, int code) {
+  const auto system = static_cast<DWORD>(code);
   const PortFault fault = DeviceGone(code) ? PortFault::kVanished : PortFault::kOther;
-  if (!RecordKnownText(error, fault, fault)) RecordSystemText(error, fault);
+  if (!RecordKnownText(error, system, fault, fault)) RecordSystemText(error, system, fault);
 }
 
 bool DeviceGone(int code) {

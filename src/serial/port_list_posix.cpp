@@ -58,9 +58,9 @@ void SortByDeviceName(std::vector<std::string>& names) {
 
 // The chips behind the usual USB-serial drivers, for adapters that name no product.
 const char* ChipOfDriver(const std::string& driver) {
-  struct Known {
-    const char* driver;
-    const char* chip;
+  struct Known {  // texts held in the rows: no pointers, so the table stays read-only
+    char driver[12];
+    char chip[24];
   };
   static constexpr Known kKnown[] = {
       {"ftdi_sio", "FTDI"},          {"cp210x", "Silicon Labs CP210x"},

@@ -25,7 +25,7 @@ using Clock = std::chrono::steady_clock;
 
 void MarkFailed(PortEntry& entry, int code) {
   entry.failed = true;
-  RecordPortError(code, std::strerror(code), PortFault::kVanished);
+  entry.error->Record(code, std::strerror(code), PortFault::kVanished);
 }
 
 // A failed call: the device is gone, or the error is only recorded.
@@ -33,7 +33,7 @@ void Fail(PortEntry& entry, int code) {
   if (DeviceGone(code)) {
     MarkFailed(entry, code);
   } else {
-    RecordSystemError(code);
+    RecordSystemError(*entry.error, code);
   }
 }
 
@@ -60,25 +60,25 @@ void AskForLowLatency([[maybe_unused]] int fd) {
 }
 
 // Pseudo-terminals have no modem lines; that is not a failure.
-bool SetModemLine(int fd, int line, bool on) {
-  if (ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0) return true;
+bool SetModemLine(PortEntry& entry, int line, bool on) {
+  if (ioctl(entry.fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0) return true;
   if (errno == ENOTTY || errno == EINVAL) return true;
-  RecordSystemError(errno);
+  RecordSystemError(*entry.error, errno);
   return false;
 }
 
-bool WriteModemLines(int fd, const LineState& line) {
+bool WriteModemLines(PortEntry& entry, const LineState& line) {
   // Handshake DTR has no POSIX equivalent: keep the line raised. Toggle RTS rests low.
   const bool dtr = line.dtr != DtrControl::kDisable;
   const bool rts = line.rts == RtsControl::kEnable || line.rts == RtsControl::kHandshake;
-  const bool dtrOk = SetModemLine(fd, TIOCM_DTR, dtr);
-  const bool rtsOk = SetModemLine(fd, TIOCM_RTS, rts);
+  const bool dtrOk = SetModemLine(entry, TIOCM_DTR, dtr);
+  const bool rtsOk = SetModemLine(entry, TIOCM_RTS, rts);
   return dtrOk && rtsOk;
 }
 
-bool WriteTermios(int fd, const termios& tio) {
-  if (tcsetattr(fd, TCSANOW, &tio) == 0) return true;
-  RecordSystemError(errno);
+bool WriteTermios(PortEntry& entry, const termios& tio) {
+  if (tcsetattr(entry.fd, TCSANOW, &tio) == 0) return true;
+  RecordSystemError(*entry.error, errno);
   return false;
 }
 
@@ -101,7 +101,7 @@ DevicePathStyle NativeDevicePathStyle() {
 PortStatus BackendOpen(PortEntry& entry, const char* path, std::int32_t, std::int32_t) {
   const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
-    RecordOpenError(errno, path);
+    RecordOpenError(*entry.error, errno, path);
     return kPortCannotOpen;
   }
   // TIOCEXCL keeps out other openers (except root); the lock also covers root and is released by
@@ -109,13 +109,13 @@ PortStatus BackendOpen(PortEntry& entry, const char* path, std::int32_t, std::in
   // with the port's time-outs, and a stalled line can never hold a read or write past its deadline.
   const bool wasExclusive = AlreadyExclusive(fd);
   if (ioctl(fd, TIOCEXCL) != 0) {
-    RecordOpenError(errno, path);
+    RecordOpenError(*entry.error, errno, path);
     close(fd);
     return kPortCannotOpen;
   }
   termios tio{};
   if (flock(fd, LOCK_EX | LOCK_NB) != 0 || tcgetattr(fd, &tio) != 0) {
-    RecordOpenError(errno, path);
+    RecordOpenError(*entry.error, errno, path);
     // The flag belongs to the tty: left set, it would lock out the holder's own next open.
     if (!wasExclusive) ioctl(fd, TIOCNXCL);
     close(fd);
@@ -132,7 +132,7 @@ bool BackendClose(PortEntry& entry) {
   // while another descriptor keeps the tty alive.
   ioctl(entry.fd, TIOCNXCL);
   if (close(entry.fd) != 0 && errno != EINTR) {
-    RecordSystemError(errno);
+    RecordSystemError(*entry.error, errno);
     return false;
   }
   return true;
@@ -141,17 +141,18 @@ bool BackendClose(PortEntry& entry) {
 PortStatus BackendApply(PortEntry& entry, const LinkSettings& settings) {
   termios tio{};
   if (tcgetattr(entry.fd, &tio) != 0) {
-    RecordSystemError(errno);
+    RecordSystemError(*entry.error, errno);
     return kPortCallFailed;
   }
   LineState line = entry.line;
   if (!ApplyToTermios(settings, tio, line)) {
-    RecordPortError(EINVAL, "setting not supported by this system", PortFault::kSettingsRefused);
+    entry.error->Record(EINVAL, "setting not supported by this system",
+                        PortFault::kSettingsRefused);
     return kPortCallFailed;
   }
-  if (!WriteTermios(entry.fd, tio)) return kPortCallFailed;
+  if (!WriteTermios(entry, tio)) return kPortCallFailed;
   entry.line = line;
-  return WriteModemLines(entry.fd, line) ? kPortOk : kPortCallFailed;
+  return WriteModemLines(entry, line) ? kPortOk : kPortCallFailed;
 }
 
 PortStatus BackendSetReadTimeout(PortEntry& entry, std::int32_t milliseconds) {
@@ -164,52 +165,14 @@ PortStatus BackendSetWriteTimeout(PortEntry& entry, std::int32_t milliseconds) {
   return kPortOk;
 }
 
-std::int32_t BackendInQueueCount(PortEntry& entry) {
-  int waiting = 0;
-  if (ioctl(entry.fd, FIONREAD, &waiting) != 0) {
-    MarkFailed(entry, errno);
-    return 0;
-  }
-  waiting += entry.ahead->Waiting();
-  if (waiting == 0) {
-    // Nothing waiting may also mean nobody is there any more.
-    pollfd p{entry.fd, POLLIN, 0};
-    if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-      MarkFailed(entry, EIO);
-    }
-  }
-  return waiting;
-}
-
-std::int32_t BackendOutQueueCount(PortEntry& entry) {
-  int queued = 0;
-  if (ioctl(entry.fd, TIOCOUTQ, &queued) != 0) {
-    RecordSystemError(errno);
-    return 0;
-  }
-  return queued;
-}
-
 namespace {
 
 // One read without waiting. Answers false when the read failed for good (the port is marked failed
 // or the error recorded); true otherwise, also when nothing was there.
 bool ReadOnce(PortEntry& entry, unsigned char* out, std::int32_t room, std::int32_t& got) {
-  ReadAhead& ahead = *entry.ahead;
-  if (ahead.Waiting() > 0) {
-    got += ahead.Take(out, room);
-    return true;
-  }
-  const bool intoAhead = room < static_cast<std::int32_t>(sizeof ahead.bytes);
-  const ssize_t n = intoAhead ? read(entry.fd, ahead.bytes, sizeof ahead.bytes)
-                              : read(entry.fd, out, static_cast<std::size_t>(room));
+  const ssize_t n = read(entry.fd, out, static_cast<std::size_t>(room));
   if (n > 0) {
-    if (intoAhead) {
-      ahead.Filled(static_cast<std::int32_t>(n));
-      got += ahead.Take(out, room);
-    } else {
-      got += static_cast<std::int32_t>(n);
-    }
+    got += static_cast<std::int32_t>(n);
     return true;
   }
   if (n == 0) {
@@ -244,7 +207,7 @@ std::int32_t BackendRead(PortEntry& entry, void* buffer, std::int32_t count) {
     pollfd p{entry.fd, POLLIN, 0};
     const int ready = poll(&p, 1, RemainingMs(deadline));
     if (ready < 0) {
-      if (errno != EINTR) RecordSystemError(errno);
+      if (errno != EINTR) RecordSystemError(*entry.error, errno);
       return got;
     }
     if (ready == 0) return got;
@@ -259,7 +222,7 @@ std::int32_t BackendWrite(PortEntry& entry, const void* buffer, std::int32_t cou
   const auto* in = static_cast<const unsigned char*>(buffer);
   const auto deadline = After(entry.writeTimeoutMs);
   const bool toggleRts = entry.line.rts == RtsControl::kToggle;
-  if (toggleRts) SetModemLine(entry.fd, TIOCM_RTS, true);
+  if (toggleRts) SetModemLine(entry, TIOCM_RTS, true);
 
   std::int32_t written = 0;
   while (written < count) {
@@ -287,55 +250,33 @@ std::int32_t BackendWrite(PortEntry& entry, const void* buffer, std::int32_t cou
   if (toggleRts) {
     // The line must stay up until the last byte has left; a signal ends the wait early.
     tcdrain(entry.fd);
-    SetModemLine(entry.fd, TIOCM_RTS, false);
+    SetModemLine(entry, TIOCM_RTS, false);
   }
   return written;
 }
 
-void BackendPurge(PortEntry& entry, bool receive) {
-  if (receive) entry.ahead->Clear();
-  tcflush(entry.fd, receive ? TCIFLUSH : TCOFLUSH);
-}
-
-PortStatus BackendSetBaudRate(PortEntry& entry, std::uint32_t bitsPerSecond) {
-  termios tio{};
-  speed_t code = 0;
-  if (!SpeedCode(bitsPerSecond, code)) {
-    RecordPortError(EINVAL, "speed not supported by this system", PortFault::kSettingsRefused);
-    return kPortCallFailed;
-  }
-  if (tcgetattr(entry.fd, &tio) != 0) {
-    RecordSystemError(errno);
-    return kPortCallFailed;
-  }
-  cfsetispeed(&tio, code);
-  cfsetospeed(&tio, code);
-  return WriteTermios(entry.fd, tio) ? kPortOk : kPortCallFailed;
-}
-
-PortStatus BackendSetFlowLimits(PortEntry& entry, std::uint16_t xoffLimit, std::uint16_t xonLimit) {
-  // The tty layer picks its own thresholds; kept only so the port reports what it was given.
-  entry.xoffLimit = xoffLimit;
-  entry.xonLimit = xonLimit;
-  return kPortOk;
-}
-
-PortWait BackendWaitForInput(PortEntry& entry, std::int32_t timeoutMs) {
-  if (entry.ahead->Waiting() > 0) return PortWait::kReady;
+std::int32_t BackendReadArriving(PortEntry& entry, void* buffer, std::int32_t capacity,
+                                 std::int32_t timeoutMs) {
+  // Bytes already waiting end the poll at once: one poll and one read, whatever is there.
+  auto* out = static_cast<unsigned char*>(buffer);
+  std::int32_t got = 0;
   pollfd p{entry.fd, POLLIN, 0};
   const int ready = poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs);
   if (ready < 0) {
-    if (errno == EINTR) return PortWait::kInterrupted;
-    MarkFailed(entry, errno);
-    return PortWait::kFailed;
+    if (errno != EINTR) MarkFailed(entry, errno);  // a signal: the caller looks at its flag
+    return 0;
   }
-  if (ready == 0) return PortWait::kTimeout;
-  if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0) return PortWait::kReady;
-  // A hang-up can still leave bytes to read; hand those over first.
-  int waiting = 0;
-  if (ioctl(entry.fd, FIONREAD, &waiting) == 0 && waiting > 0) return PortWait::kReady;
-  MarkFailed(entry, EIO);
-  return PortWait::kFailed;
+  if (ready == 0) return 0;
+  if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    // A hang-up can still leave bytes to read; hand those over first.
+    int waiting = 0;
+    if (ioctl(entry.fd, FIONREAD, &waiting) != 0 || waiting == 0) {
+      MarkFailed(entry, EIO);
+      return 0;
+    }
+  }
+  ReadOnce(entry, out, capacity, got);
+  return got;
 }
 
 }  // namespace talven::detail

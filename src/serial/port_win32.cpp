@@ -1,5 +1,5 @@
 // Serial ports on Windows: a COM handle configured through its DCB and time-out block. Every read
-// runs under a wait that a byte arriving ends (see SetReadWait and FillAhead), so no wait polls.
+// runs under a wait that a byte arriving ends (see SetReadWait and ReadArriving), so no wait polls.
 #include <windows.h>
 
 #include "serial/port_backend.h"
@@ -12,7 +12,7 @@ constexpr std::int32_t kFailedReadsLimit = 10;
 
 void MarkFailed(PortEntry& entry, DWORD code) {
   entry.failed = true;
-  RecordSystemError(static_cast<int>(code));
+  RecordSystemError(*entry.error, static_cast<int>(code));
 }
 
 // A failed call: the device is gone (in every mode the port is then marked failed), or the error
@@ -21,21 +21,21 @@ void Fail(PortEntry& entry, DWORD code) {
   if (DeviceGone(static_cast<int>(code))) {
     MarkFailed(entry, code);
   } else {
-    RecordSystemError(static_cast<int>(code));
+    RecordSystemError(*entry.error, static_cast<int>(code));
   }
 }
 
-bool ReadState(HANDLE handle, DCB& dcb) {
+bool ReadState(PortEntry& entry, DCB& dcb) {
   dcb = DCB{};
   dcb.DCBlength = sizeof dcb;
-  if (GetCommState(handle, &dcb)) return true;
-  RecordSystemError(static_cast<int>(GetLastError()));
+  if (GetCommState(entry.handle, &dcb)) return true;
+  RecordSystemError(*entry.error, static_cast<int>(GetLastError()));
   return false;
 }
 
-PortStatus WriteState(HANDLE handle, DCB& dcb) {
-  if (SetCommState(handle, &dcb)) return kPortOk;
-  RecordSystemError(static_cast<int>(GetLastError()));
+PortStatus WriteState(PortEntry& entry, DCB& dcb) {
+  if (SetCommState(entry.handle, &dcb)) return kPortOk;
+  RecordSystemError(*entry.error, static_cast<int>(GetLastError()));
   return kPortCallFailed;
 }
 
@@ -90,18 +90,17 @@ std::int32_t ReadUnder(PortEntry& entry, std::int32_t waitMs, void* out, std::in
   return static_cast<std::int32_t>(got);
 }
 
-// Reads into the read-ahead, so that a wait or a short read keeps every byte it took. The wait is
+// Waits up to waitMs for the first byte, then takes what came with it, up to capacity. The wait is
 // a read of one byte, which ends at the first byte everywhere (wine waits out the whole time for
 // a longer read); whatever came with it follows in a read that returns at once.
-std::int32_t FillAhead(PortEntry& entry, std::int32_t waitMs) {
-  ReadAhead& ahead = *entry.ahead;
-  std::int32_t got = ReadUnder(entry, waitMs, ahead.bytes, 1);
-  if (got == 1) {
+std::int32_t ReadArriving(PortEntry& entry, std::int32_t waitMs, unsigned char* out,
+                          std::int32_t capacity) {
+  std::int32_t got = ReadUnder(entry, waitMs, out, 1);
+  if (got == 1 && capacity > 1) {
     const std::int32_t queued = DriverQueue(entry);
-    const std::int32_t room = static_cast<std::int32_t>(sizeof ahead.bytes) - 1;
-    if (queued > 0) got += ReadUnder(entry, waitMs, ahead.bytes + 1, queued < room ? queued : room);
+    const std::int32_t room = capacity - 1;
+    if (queued > 0) got += ReadUnder(entry, waitMs, out + 1, queued < room ? queued : room);
   }
-  ahead.Filled(got);
   return got;
 }
 
@@ -116,7 +115,7 @@ PortStatus BackendOpen(PortEntry& entry, const char* path, std::int32_t inQueueS
   const HANDLE handle =
       CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    RecordOpenError(static_cast<int>(GetLastError()), path);
+    RecordOpenError(*entry.error, static_cast<int>(GetLastError()), path);
     return kPortCannotOpen;
   }
   // Only a recommendation to the driver; a port that refuses it still works.
@@ -127,15 +126,15 @@ PortStatus BackendOpen(PortEntry& entry, const char* path, std::int32_t inQueueS
 
 bool BackendClose(PortEntry& entry) {
   if (CloseHandle(entry.handle)) return true;
-  RecordSystemError(static_cast<int>(GetLastError()));
+  RecordSystemError(*entry.error, static_cast<int>(GetLastError()));
   return false;
 }
 
 PortStatus BackendApply(PortEntry& entry, const LinkSettings& settings) {
   DCB dcb;
-  if (!ReadState(entry.handle, dcb)) return kPortCallFailed;
+  if (!ReadState(entry, dcb)) return kPortCallFailed;
   ApplyToDcb(settings, dcb);
-  return WriteState(entry.handle, dcb);
+  return WriteState(entry, dcb);
 }
 
 PortStatus BackendSetReadTimeout(PortEntry& entry, std::int32_t milliseconds) {
@@ -148,35 +147,19 @@ PortStatus BackendSetReadTimeout(PortEntry& entry, std::int32_t milliseconds) {
 PortStatus BackendSetWriteTimeout(PortEntry& entry, std::int32_t milliseconds) {
   COMMTIMEOUTS t{};
   if (!GetCommTimeouts(entry.handle, &t)) {
-    RecordSystemError(static_cast<int>(GetLastError()));
+    RecordSystemError(*entry.error, static_cast<int>(GetLastError()));
     return kPortCallFailed;
   }
   t.WriteTotalTimeoutMultiplier = 0;
   t.WriteTotalTimeoutConstant = Unsigned(milliseconds);
   if (SetCommTimeouts(entry.handle, &t)) return kPortOk;
-  RecordSystemError(static_cast<int>(GetLastError()));
+  RecordSystemError(*entry.error, static_cast<int>(GetLastError()));
   return kPortCallFailed;
-}
-
-std::int32_t BackendInQueueCount(PortEntry& entry) {
-  const std::int32_t queued = DriverQueue(entry);
-  return entry.ahead->Waiting() + (queued > 0 ? queued : 0);
-}
-
-std::int32_t BackendOutQueueCount(PortEntry& entry) {
-  DWORD errors = 0;
-  COMSTAT stat{};
-  if (!ClearCommError(entry.handle, &errors, &stat)) {
-    RecordSystemError(static_cast<int>(GetLastError()));
-    return 0;
-  }
-  return static_cast<std::int32_t>(stat.cbOutQue);
 }
 
 std::int32_t BackendRead(PortEntry& entry, void* buffer, std::int32_t count) {
   auto* out = static_cast<unsigned char*>(buffer);
-  ReadAhead& ahead = *entry.ahead;
-  std::int32_t got = ahead.Take(out, count);
+  std::int32_t got = 0;
   // Each wait ends at the first byte; the read as a whole ends at its time-out.
   const ULONGLONG start = GetTickCount64();
   while (got < count && !entry.failed) {
@@ -186,18 +169,15 @@ std::int32_t BackendRead(PortEntry& entry, void* buffer, std::int32_t count) {
       if (elapsed >= entry.readTimeoutMs) break;
       wait = entry.readTimeoutMs - elapsed;
     }
-    const bool intoAhead = count - got < static_cast<std::int32_t>(sizeof ahead.bytes);
-    const std::int32_t n =
-        intoAhead ? FillAhead(entry, wait) : ReadUnder(entry, wait, out + got, count - got);
+    const std::int32_t n = ReadArriving(entry, wait, out + got, count - got);
     if (n == 0) break;
-    got += intoAhead ? ahead.Take(out + got, count - got) : n;
+    got += n;
   }
   return got;
 }
 
 std::int32_t BackendReadWaiting(PortEntry& entry, void* buffer, std::int32_t capacity) {
   auto* out = static_cast<unsigned char*>(buffer);
-  if (entry.ahead->Waiting() > 0) return entry.ahead->Take(out, capacity);
   const std::int32_t queued = DriverQueue(entry);
   if (queued <= 0) return 0;
   // The bytes are there: the read returns at once whatever its wait.
@@ -212,32 +192,13 @@ std::int32_t BackendWrite(PortEntry& entry, const void* buffer, std::int32_t cou
   return static_cast<std::int32_t>(written);
 }
 
-void BackendPurge(PortEntry& entry, bool receive) {
-  if (receive) entry.ahead->Clear();
-  PurgeComm(entry.handle, receive ? PURGE_RXCLEAR : PURGE_TXCLEAR);
-}
-
-PortStatus BackendSetBaudRate(PortEntry& entry, std::uint32_t bitsPerSecond) {
-  DCB dcb;
-  if (!ReadState(entry.handle, dcb)) return kPortCallFailed;
-  dcb.BaudRate = bitsPerSecond;
-  return WriteState(entry.handle, dcb);
-}
-
-PortStatus BackendSetFlowLimits(PortEntry& entry, std::uint16_t xoffLimit, std::uint16_t xonLimit) {
-  DCB dcb;
-  if (!ReadState(entry.handle, dcb)) return kPortCallFailed;
-  dcb.XoffLim = xoffLimit;
-  dcb.XonLim = xonLimit;
-  return WriteState(entry.handle, dcb);
-}
-
-PortWait BackendWaitForInput(PortEntry& entry, std::int32_t timeoutMs) {
-  if (entry.ahead->Waiting() > 0) return PortWait::kReady;
-  if (FillAhead(entry, timeoutMs) > 0) return PortWait::kReady;
+std::int32_t BackendReadArriving(PortEntry& entry, void* buffer, std::int32_t capacity,
+                                 std::int32_t timeoutMs) {
+  const std::int32_t got =
+      ReadArriving(entry, timeoutMs, static_cast<unsigned char*>(buffer), capacity);
   // An empty read may also mean that nobody is there any more.
-  if (!entry.failed) DriverQueue(entry);
-  return entry.failed ? PortWait::kFailed : PortWait::kTimeout;
+  if (got == 0 && !entry.failed) DriverQueue(entry);
+  return got;
 }
 
 }  // namespace talven::detail

@@ -12,9 +12,6 @@ using SystemClock = std::chrono::system_clock;
 
 constexpr std::size_t kHexPerLine = 16;
 
-std::FILE* gTrace = nullptr;
-SteadyClock::time_point gTraceStart;
-
 std::tm LocalTime(std::time_t seconds) {
   std::tm local{};
 #ifdef _WIN32
@@ -25,7 +22,7 @@ std::tm LocalTime(std::time_t seconds) {
   return local;
 }
 
-WireStamp Now() {
+WireStamp Now(SteadyClock::time_point traceStart) {
   const auto now = SystemClock::now();
   const std::tm local = LocalTime(SystemClock::to_time_t(now));
   WireStamp stamp;
@@ -35,7 +32,7 @@ WireStamp Now() {
   stamp.millisecond = static_cast<int>(
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
   stamp.elapsedMicroseconds =
-      std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - gTraceStart)
+      std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - traceStart)
           .count();
   return stamp;
 }
@@ -71,11 +68,6 @@ void AppendShown(std::string& out, unsigned char byte) {
   out += code;
 }
 
-void Write(const std::string& record) {
-  std::fputs(record.c_str(), gTrace);
-  std::fflush(gTrace);
-}
-
 }  // namespace
 
 std::string FormatWireRecord(const WireStamp& stamp, WireDirection direction,
@@ -102,43 +94,44 @@ std::string FormatWireNote(const WireStamp& stamp, const char* text) {
   return StampText(stamp) + "  -- " + text + "\n";
 }
 
-bool StartWireTrace(const char* path) {
-  StopWireTrace();
+bool WireTrace::Start(const char* path) {
+  Stop();
   std::FILE* file = std::fopen(path, "w");
   if (file == nullptr) return false;
-  gTrace = file;
-  gTraceStart = SteadyClock::now();
+  file_ = file;
+  start_ = SteadyClock::now();
   const std::tm local = LocalTime(SystemClock::to_time_t(SystemClock::now()));
   char started[64];
   std::strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S", &local);
-  std::fprintf(gTrace,
+  std::fprintf(file_,
                "# talven wire trace, started %s\n"
                "# local time, seconds since the start, direction, byte count, the bytes as text\n"
                "# (printable ASCII as is, others and \"<\" as <CR>, <LF>, <NUL> or <hex>), then "
                "in hex\n",
                started);
-  std::fflush(gTrace);
+  std::fflush(file_);
   return true;
 }
 
-void StopWireTrace() {
-  if (gTrace == nullptr) return;
-  std::fclose(gTrace);
-  gTrace = nullptr;
+void WireTrace::Stop() {
+  if (file_ == nullptr) return;
+  std::fclose(file_);
+  file_ = nullptr;
 }
 
-bool WireTraceRunning() {
-  return gTrace != nullptr;
+void WireTrace::Write(const std::string& record) {
+  std::fputs(record.c_str(), file_);
+  std::fflush(file_);
 }
 
-void TraceWireBytes(WireDirection direction, const void* bytes, std::size_t count) {
-  if (gTrace == nullptr || count == 0) return;
-  Write(FormatWireRecord(Now(), direction, static_cast<const unsigned char*>(bytes), count));
+void WireTrace::TraceBytes(WireDirection direction, const void* bytes, std::size_t count) {
+  if (file_ == nullptr || count == 0) return;
+  Write(FormatWireRecord(Now(start_), direction, static_cast<const unsigned char*>(bytes), count));
 }
 
-void TraceWireNote(const char* text) {
-  if (gTrace == nullptr) return;
-  Write(FormatWireNote(Now(), text));
+void WireTrace::TraceNote(const char* text) {
+  if (file_ == nullptr) return;
+  Write(FormatWireNote(Now(start_), text));
 }
 
 }  // namespace talven

@@ -1,24 +1,39 @@
 // "--trace FILE": a record of every byte on the wire in both directions, with times, for diagnosing
-// a clone that fails. The port registry hands over every read and write that moved bytes; each
-// record is flushed as it is written, so the file is complete however the process ends.
+// a clone that fails. A session's port registry hands over every read and write that moved bytes;
+// each record is flushed as it is written, so the file is complete however the process ends.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 namespace talven {
 
 enum class WireDirection { kToScanner, kFromScanner };
 
-// Starts a trace into the file at path, emptied first. False, with errno as the open left it, when
-// the file cannot be created. A trace already running is stopped first.
-bool StartWireTrace(const char* path);
-void StopWireTrace();
-bool WireTraceRunning();
+class WireTrace {
+ public:
+  WireTrace() = default;
+  ~WireTrace() { Stop(); }
+  WireTrace(const WireTrace&) = delete;
+  WireTrace& operator=(const WireTrace&) = delete;
 
-// Both do nothing while no trace runs.
-void TraceWireBytes(WireDirection direction, const void* bytes, std::size_t count);
-void TraceWireNote(const char* text);  // an event that is not a byte, such as the port opening
+  // Starts a trace into the file at path, emptied first. False, with errno as the open left it,
+  // when the file cannot be created. A trace already running is stopped first.
+  bool Start(const char* path);
+  void Stop();
+
+  // Both do nothing while no trace runs.
+  void TraceBytes(WireDirection direction, const void* bytes, std::size_t count);
+  void TraceNote(const char* text);  // an event that is not a byte, such as the port opening
+
+ private:
+  void Write(const std::string& record);
+
+  std::FILE* file_ = nullptr;
+  std::chrono::steady_clock::time_point start_;
+};
 
 // When a record was taken: the local time of day, and the time since the trace began.
 struct WireStamp {

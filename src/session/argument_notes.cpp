@@ -53,10 +53,10 @@ void CompareModels(char* out, std::size_t capacity) {
 
 bool ExplainModelWord(std::string_view word, ArgumentNote& note) {
   if (LookupByName(ModelNames, word) != kNoModel) return false;
-  for (const NameRow* row = ModelNames + 1; row->name != nullptr; ++row) {
+  for (const NameRow* row = ModelNames + 1; !row->End(); ++row) {
     if (SameIgnoringCase(word, row->name)) {
       std::snprintf(note.data(), note.size(), "not a model name; names are in capitals: %s",
-                    row->name);
+                    row->name.data());
       return true;
     }
   }

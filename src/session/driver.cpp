@@ -3,13 +3,15 @@
 #include <cstdio>
 
 #include "clone/transfer.h"
+#include "clone/transfer_lines.h"
 #include "process/clock.h"
 #include "process/config.h"
 #include "process/exit_path.h"
 #include "process/platform.h"
 #include "process/signals.h"
+#include "serial/line_exchange.h"
 #include "serial/port.h"
-#include "serial/port_error_exit.h"
+#include "serial/wire_trace.h"
 #include "session/setup.h"
 
 namespace talven {
@@ -21,9 +23,9 @@ inline constexpr std::int32_t kReadTimeoutMs = 100;
 
 // The reason for a port that would not open or take the model's settings, with a next step for
 // the commonest mistakes.
-void DescribeOpenFailure(char* reason, std::size_t capacity) {
-  const char* text = LastPortErrorText();
-  switch (LastPortFault()) {
+void DescribeOpenFailure(const PortRegistry& ports, char* reason, std::size_t capacity) {
+  const char* text = ports.LastPortErrorText();
+  switch (ports.LastPortFault()) {
     case PortFault::kSettingsRefused: {
       const auto baud = DecodeLinkSettings(ChosenModel().linkSettingsWord).baudRate;
       std::snprintf(reason, capacity, "settings not accepted (%u baud): %s",
@@ -43,10 +45,29 @@ void DescribeOpenFailure(char* reason, std::size_t capacity) {
   }
 }
 
-[[noreturn]] void LeaveForOpenFailure() {
+// The end of a session whose serial port failed: "RS-232C ERROR" on standard output, the
+// session's device and the reason on standard error, and Terminate(-1). The port could not be
+// opened, took no settings, or failed under a transfer.
+[[noreturn]] void LeaveForPortError(const PortRegistry& ports, const char* reason) {
+  std::printf("RS-232C ERROR\n");
+  char device[1100];
+  if (gConfig.port >= kFirstPort && gConfig.port <= kLastPort) {
+    ports.FormatDevicePath(gConfig.port, device, sizeof device);
+  } else {
+    std::snprintf(device, sizeof device, "port %d", gConfig.port);
+  }
+  ReportError(device, reason);
+  Terminate(-1);
+}
+
+[[noreturn]] void LeaveForOpenFailure(const PortRegistry& ports) {
   char reason[400];
-  DescribeOpenFailure(reason, sizeof reason);
-  LeaveForPortError(reason);
+  DescribeOpenFailure(ports, reason, sizeof reason);
+  LeaveForPortError(ports, reason);
+}
+
+void LeaveForFailedLine(const LineExchange& exchange, const char* reason) {
+  LeaveForPortError(exchange.Ports(), reason);
 }
 
 bool RunTransfer() {
@@ -64,20 +85,25 @@ bool RunTransfer() {
 
 }  // namespace
 
-[[noreturn]] void RunSession(int argc, char** argv, int failedStatus) {
+[[noreturn]] void RunSession(WireTrace& trace, int argc, char** argv, int failedStatus) {
   ConfigureStandardOutput();
   InstallSignalHandlers();
   std::printf("               ***** TALVEN EMULATOR PRO %s *****\n\n", kVersionText);
 
   SetupSession(argc, argv);
 
-  if (gConfig.portPath[0] != '\0') AssignDevicePath(gConfig.port, gConfig.portPath);
-  if (OpenPort(gConfig.port, kQueueSize, kQueueSize) != kPortOk) LeaveForOpenFailure();
-  if (ApplyLinkSettings(gConfig.port, ChosenModel().linkSettingsWord) != kPortOk) {
-    LeaveForOpenFailure();
+  // The session leaves only through Terminate, so these live until the exit path has closed the
+  // port.
+  PortRegistry ports(&trace);
+  if (gConfig.portPath[0] != '\0') ports.AssignDevicePath(gConfig.port, gConfig.portPath);
+  if (ports.OpenPort(gConfig.port, kQueueSize, kQueueSize) != kPortOk) LeaveForOpenFailure(ports);
+  if (ports.ApplyLinkSettings(gConfig.port, ChosenModel().linkSettingsWord) != kPortOk) {
+    LeaveForOpenFailure(ports);
   }
-  SetReadTimeout(gConfig.port, kReadTimeoutMs);
+  ports.SetReadTimeout(gConfig.port, kReadTimeoutMs);
 
+  LineExchange exchange(ports, gConfig.port);
+  UseLineExchange(&exchange, LeaveForFailedLine);
   const bool completed = RunTransfer();
 
   SubtractTimeOfDay(gStopwatch.end, gStopwatch.start);
@@ -89,7 +115,7 @@ bool RunTransfer() {
   } else {
     std::printf("\n\n(x_x);  error\n");
   }
-  CloseAllPorts();
+  ports.CloseAllPorts();
   Terminate(completed ? 0 : failedStatus);
 }
 

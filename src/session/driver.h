@@ -8,10 +8,12 @@
 
 namespace talven {
 
+class WireTrace;
+
 inline constexpr const char* kVersionText = "Version " TALVEN_VERSION;
 
-// Runs the whole session; never returns. A result of "error" exits with failedStatus (0 by
-// default: the result line tells).
-[[noreturn]] void RunSession(int argc, char** argv, int failedStatus = 0);
+// Runs the whole session, its port's bytes going to the trace (which may not be running); never
+// returns. A result of "error" exits with failedStatus (0 by default: the result line tells).
+[[noreturn]] void RunSession(WireTrace& trace, int argc, char** argv, int failedStatus = 0);
 
 }  // namespace talven

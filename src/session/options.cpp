@@ -16,24 +16,29 @@ bool IsDashWord(const char* word) {
   return word[0] == '-' && word[1] != '\0' && (word[1] < '0' || word[1] > '9');
 }
 
+constexpr const char* kUnknownOption = "unknown option";
+
+void RefuseWord(Options& options, const char* word, const char* reason) {
+  options.error = std::string(word) + ": " + reason;
+}
+
 // Whether the option loop knows the word: tried alone, with a stand-in value should it take one.
 bool KnownOption(char* word) {
   char program[] = "talven";
   char value[] = "x";
   char* probe[] = {program, word, value, nullptr};
-  return ParseOptions(3, probe).error == nullptr;
+  return ParseOptions(3, probe).error.empty();
 }
 
 // A dash word among the positional arguments is a mistyped or misplaced option, not a model name or
 // a file name; after "--" every word is positional.
 void RefuseDashWords(int argc, char** argv, bool afterDoubleDash, Options& options) {
-  if (options.error != nullptr || afterDoubleDash) return;
+  if (!options.error.empty() || afterDoubleDash) return;
   for (int i = options.firstPositional; i < argc; ++i) {
     if (!IsDashWord(argv[i])) continue;
-    options.error = argv[i];
-    if (KnownOption(argv[i])) {
-      options.errorReason = "options go before MODEL and the other arguments";
-    }
+    RefuseWord(
+        options, argv[i],
+        KnownOption(argv[i]) ? "options go before MODEL and the other arguments" : kUnknownOption);
     return;
   }
 }
@@ -56,7 +61,7 @@ Options ParseOptions(int argc, char** argv) {
         options.help = true;
         continue;
       }
-      if (IsDashWord(word)) options.error = word;
+      if (IsDashWord(word)) RefuseWord(options, word, kUnknownOption);
       break;
     }
     if (std::strcmp(word, "--help") == 0) {
@@ -89,7 +94,7 @@ Options ParseOptions(int argc, char** argv) {
       options.diffPaths[0] = argv[++index];
       options.diffPaths[1] = argv[++index];
     } else {
-      options.error = word;
+      RefuseWord(options, word, kUnknownOption);
       break;
     }
   }
@@ -97,7 +102,7 @@ Options ParseOptions(int argc, char** argv) {
   RefuseDashWords(argc, argv, afterDoubleDash, options);
   // The file questions need no scanner and take nothing else.
   const bool fileQuestion = options.checkPath != nullptr || options.diffPaths[0] != nullptr;
-  if (options.error == nullptr && fileQuestion) {
+  if (options.error.empty() && fileQuestion) {
     if (options.checkPath != nullptr && options.diffPaths[0] != nullptr) {
       options.error = "--check and --diff cannot be given together";
     } else if (index < argc) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 namespace talven {
 
@@ -16,9 +17,9 @@ struct Options {
   const char* checkPath = nullptr;  // --check FILE
   const char* diffPaths[2] = {};    // --diff OLD NEW
   int firstPositional = 1;          // index in argv of the first positional argument
-  const char* error = nullptr;      // set when the options cannot be understood
-  // What is wrong with error when it is a word of the command line.
-  const char* errorReason = "unknown option";
+  // Empty when the options were understood; else what is wrong, for "talven: " to lead: the word
+  // and its reason ("--frob: unknown option") or a message ("--trace needs a file name").
+  std::string error;
 };
 
 Options ParseOptions(int argc, char** argv);

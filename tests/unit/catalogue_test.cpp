@@ -99,7 +99,7 @@ TEST(ModelCatalogue, PerModelConstantsHoldTogether) {
   for (std::size_t id = 0; id < kModelCount; ++id) {
     EXPECT_EQ(kModels[id].compareAllowed, id == 0 || id == 1 || id == 11) << id;
   }
-  EXPECT_EQ(kModels[13].cloneIdentity, kModels[13].menuLabel);
+  EXPECT_EQ(std::string_view(kModels[13].cloneIdentity), kModels[13].menuLabel);
 }
 
 }  // namespace

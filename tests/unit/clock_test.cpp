@@ -39,13 +39,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Clock, ReadingsAreInRange) {
   TimeOfDay time;
-  ReadTimeOfDay(time);
+  CalendarDate date;
+  ReadDateAndTime(date, time);
   EXPECT_LT(time.hour, 24);
   EXPECT_LT(time.minute, 60);
   EXPECT_LT(time.second, 60);
   EXPECT_LT(time.hundredths, 100);
-  CalendarDate date;
-  ReadCalendarDate(date);
   EXPECT_GE(date.year, 2000);
   EXPECT_GE(date.month, 1);
   EXPECT_LE(date.month, 12);

@@ -6,7 +6,6 @@
 #include <string>
 #include <thread>
 
-#include "process/config.h"
 #include "pty_pair.h"
 #include "serial/port.h"
 
@@ -20,41 +19,43 @@ class LineExchangeTest : public testing::Test {
   void SetUp() override {
     alarm(20);  // a receive that never returns must fail the run, not stall it
     ASSERT_FALSE(pty_.path.empty());
-    AssignDevicePath(kPort, pty_.path.c_str());
-    ASSERT_EQ(OpenPort(kPort, 4096, 4096), kPortOk);
-    ASSERT_EQ(SetReadTimeout(kPort, 100), kPortOk);
-    gConfig.port = kPort;
-    gConfig.pauseOnExit = 0;
-    ResetReceiveBuffer();
+    ports_.AssignDevicePath(kPort, pty_.path.c_str());
+    ASSERT_EQ(ports_.OpenPort(kPort, 4096, 4096), kPortOk);
+    ASSERT_EQ(ports_.SetReadTimeout(kPort, 100), kPortOk);
   }
-  void TearDown() override {
-    CloseAllPorts();
-    AssignDevicePath(kPort, nullptr);
-    alarm(0);
-  }
+  void TearDown() override { alarm(0); }
 
   std::string Line() {
-    const std::size_t length = ReceiveLine(line_);
+    std::size_t length = 0;
+    EXPECT_EQ(exchange_.ReceiveLine(line_, length), LineResult::kOk);
     return std::string(line_, length);
+  }
+  // Nothing left on the port: every byte that arrived is in the exchange's buffer or taken.
+  bool PortDrained() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    char c = 0;
+    return ports_.ReadWaitingBytes(kPort, &c, 1) == 0;
   }
 
   Pty pty_;
+  PortRegistry ports_;
+  LineExchange exchange_{ports_, kPort};
   char line_[kLineBufferSize] = {};
 };
 
 TEST_F(LineExchangeTest, SendAppendsOneCr) {
-  EXPECT_EQ(SendCommand("MDL"), 4);
+  EXPECT_EQ(exchange_.SendCommand("MDL"), 4);
   EXPECT_EQ(pty_.Receive(4), "MDL\r");
-  EXPECT_EQ(SendCommand(""), 1);
+  EXPECT_EQ(exchange_.SendCommand(""), 1);
   EXPECT_EQ(pty_.Receive(1), "\r");
   // A text that ends in CR goes out with two.
-  EXPECT_EQ(SendCommand("SUM 0000\r"), 10);
+  EXPECT_EQ(exchange_.SendCommand("SUM 0000\r"), 10);
   EXPECT_EQ(pty_.Receive(10), "SUM 0000\r\r");
 }
 
 TEST_F(LineExchangeTest, OverlongCommandIsCutNotOverrun) {
   const std::string text(5000, 'x');
-  EXPECT_EQ(SendCommand(text.c_str()), 4096);
+  EXPECT_EQ(exchange_.SendCommand(text.c_str()), 4096);
   EXPECT_EQ(pty_.Receive(4096), std::string(4095, 'x') + "\r");
 }
 
@@ -84,8 +85,7 @@ TEST_F(LineExchangeTest, SecondLineComesFromTheBuffer) {
   pty_.Send("MDL\rEND\r");
   EXPECT_EQ(Line(), "MDL");
   // Nothing is waiting on the port any more: the second line is already buffered.
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(InQueueCount(kPort), 0);
+  EXPECT_TRUE(PortDrained());
   EXPECT_EQ(Line(), "END");
 }
 
@@ -97,7 +97,7 @@ TEST_F(LineExchangeTest, OverlongLineCutAndRestDropped) {
 
 TEST_F(LineExchangeTest, ReplyEndsAtCr) {
   pty_.Send("OK\r");
-  EXPECT_EQ(ReceiveReply(line_), 0);
+  EXPECT_EQ(exchange_.ReceiveReply(line_), LineResult::kOk);
   EXPECT_STREQ(line_, "OK");
 }
 
@@ -120,33 +120,35 @@ TEST_F(LineExchangeTest, LinesAndRepliesShareTheBytesInArrivalOrder) {
   for (const Step& step : steps) {
     if (*step.send != '\0') pty_.Send(step.send);
     if (step.reply) {
-      EXPECT_EQ(ReceiveReply(line_), 0) << step.expected;
+      EXPECT_EQ(exchange_.ReceiveReply(line_), LineResult::kOk) << step.expected;
       EXPECT_STREQ(line_, step.expected);
     } else {
       EXPECT_EQ(Line(), step.expected);
     }
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(InQueueCount(kPort), 0);
+  EXPECT_TRUE(PortDrained());
 }
 
 TEST_F(LineExchangeTest, ReplyGivesUpAfterTenEmptyAttempts) {
   const auto start = Clock::now();
-  EXPECT_EQ(ReceiveReply(line_), -1);
+  EXPECT_EQ(exchange_.ReceiveReply(line_), LineResult::kNoReply);
   EXPECT_STREQ(line_, "");
   // Ten attempts of 100 ms; loose bounds for a loaded machine.
   EXPECT_GE(MsSince(start), 700);
   EXPECT_LT(MsSince(start), 5000);
 
   pty_.Send("OK");
-  EXPECT_EQ(ReceiveReply(line_), -1);
+  EXPECT_EQ(exchange_.ReceiveReply(line_), LineResult::kNoReply);
   EXPECT_STREQ(line_, "OK");
 }
 
-TEST_F(LineExchangeTest, HangUpDuringReceiveEndsTheProgram) {
+TEST_F(LineExchangeTest, HangUpEndsEveryReceiveWithThePortFailure) {
   close(pty_.master);
   pty_.master = -1;
-  EXPECT_EXIT(ReceiveLine(line_), testing::ExitedWithCode(255), "stopped working");
+  std::size_t length = 0;
+  EXPECT_EQ(exchange_.ReceiveLine(line_, length), LineResult::kPortFailed);
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(exchange_.ReceiveReply(line_), LineResult::kPortFailed);
 }
 
 }  // namespace

@@ -118,14 +118,15 @@ TEST(PortDevicePathTest, CutToFitAndAssignedPathsReplaceTheDefault) {
   EXPECT_EQ(FormatDefaultDevicePath(DevicePathStyle::kPosix, 12, out, sizeof out), 4u);
   EXPECT_STREQ(out, "/dev");
 
+  PortRegistry ports;
   char native[32];
   char path[32];
-  FormatDevicePath(77, native, sizeof native);
-  AssignDevicePath(77, "/tmp/cable");
-  FormatDevicePath(77, path, sizeof path);
+  ports.FormatDevicePath(77, native, sizeof native);
+  ports.AssignDevicePath(77, "/tmp/cable");
+  ports.FormatDevicePath(77, path, sizeof path);
   EXPECT_STREQ(path, "/tmp/cable");
-  AssignDevicePath(77, nullptr);
-  FormatDevicePath(77, path, sizeof path);
+  ports.AssignDevicePath(77, nullptr);
+  ports.FormatDevicePath(77, path, sizeof path);
   EXPECT_STREQ(path, native);
 }
 

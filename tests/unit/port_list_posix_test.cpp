@@ -177,10 +177,9 @@ TEST_F(FakeMachine, ListedPathOpensAsAPort) {
   const std::vector<PortListing> ports = ListSysfsPorts(sys_.string(), dev_.string());
   ASSERT_FALSE(ports.empty());
   constexpr PortNumber kPort = 231;
-  AssignDevicePath(kPort, ports.back().argument.c_str());
-  EXPECT_EQ(OpenPort(kPort, 4096, 4096), kPortOk) << LastPortErrorText();
-  CloseAllPorts();
-  AssignDevicePath(kPort, nullptr);
+  PortRegistry registry;
+  registry.AssignDevicePath(kPort, ports.back().argument.c_str());
+  EXPECT_EQ(registry.OpenPort(kPort, 4096, 4096), kPortOk) << registry.LastPortErrorText();
 }
 
 TEST_F(FakeMachine, CalloutDevicesOfMacAndBsd) {

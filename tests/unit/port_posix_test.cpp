@@ -32,22 +32,18 @@ class PortTest : public testing::Test {
   void SetUp() override {
     alarm(20);  // a port call that never returns must fail the run, not stall it
     ASSERT_FALSE(pty_.path.empty());
-    AssignDevicePath(kPort, pty_.path.c_str());
-    ASSERT_EQ(OpenPort(kPort, 4096, 4096), kPortOk);
+    ports_.AssignDevicePath(kPort, pty_.path.c_str());
+    ASSERT_EQ(ports_.OpenPort(kPort, 4096, 4096), kPortOk);
   }
-  void TearDown() override {
-    CloseAllPorts();
-    AssignDevicePath(kPort, nullptr);
-    AssignDevicePath(kOtherPort, nullptr);
-    alarm(0);
-  }
+  void TearDown() override { alarm(0); }
   std::string ReadPort(std::int32_t count) {
     std::string got(static_cast<std::size_t>(count), '\0');
-    got.resize(static_cast<std::size_t>(ReadBytes(kPort, got.data(), count)));
+    got.resize(static_cast<std::size_t>(ports_.ReadBytes(kPort, got.data(), count)));
     return got;
   }
 
   Pty pty_;
+  PortRegistry ports_;
 };
 
 class PortModelWordTest : public PortTest,
@@ -55,7 +51,7 @@ class PortModelWordTest : public PortTest,
 };
 
 TEST_P(PortModelWordTest, SlaveShowsRawEightNOneAtTheModelSpeed) {
-  ASSERT_EQ(ApplyLinkSettings(kPort, GetParam().first), kPortOk);
+  ASSERT_EQ(ports_.ApplyLinkSettings(kPort, GetParam().first), kPortOk);
   const termios t = pty_.Settings();
   EXPECT_EQ(cfgetospeed(&t), GetParam().second);
   EXPECT_EQ(cfgetispeed(&t), GetParam().second);
@@ -76,35 +72,36 @@ INSTANTIATE_TEST_SUITE_P(Words, PortModelWordTest,
 TEST_F(PortTest, CrAndLfPassUnalteredBothWaysAndWaitingBytesComeAtOnce) {
   const std::string bytes("\r\n\r\r\n\0x", 7);
   pty_.Send(bytes);
-  ASSERT_EQ(WaitForInput(kPort, 1000), PortWait::kReady);
+  char first = 0;
+  ASSERT_EQ(ports_.ReadArrivingBytes(kPort, &first, 1, 1000), 1);
   std::this_thread::sleep_for(milliseconds(20));  // let the pty pass all of them on
   const auto start = Clock::now();
-  EXPECT_EQ(ReadPort(7), bytes);
+  EXPECT_EQ(first + ReadPort(6), bytes);
   EXPECT_LT(MsSince(start), 500);  // the read time-out is 1000
-  EXPECT_EQ(WriteBytes(kPort, bytes.data(), 7), 7);
+  EXPECT_EQ(ports_.WriteBytes(kPort, bytes.data(), 7), 7);
   EXPECT_EQ(pty_.Receive(7), bytes);
 }
 
 TEST_F(PortTest, HeldDeviceCannotBeOpenedAgainUntilClosed) {
-  EXPECT_EQ(OpenPort(kPort, 4096, 4096), kPortCallFailed);
-  AssignDevicePath(kOtherPort, pty_.path.c_str());
-  EXPECT_EQ(OpenPort(kOtherPort, 4096, 4096), kPortCannotOpen);
-  EXPECT_STREQ(LastPortErrorText(), "in use by another program");
-  EXPECT_EQ(LastPortFault(), PortFault::kInUse);
-  EXPECT_EQ(CheckPort(kOtherPort), kPortNotOpen);
-  EXPECT_EQ(WriteBytes(kPort, "ok", 2), 2);  // the first open is untouched
+  EXPECT_EQ(ports_.OpenPort(kPort, 4096, 4096), kPortCallFailed);
+  ports_.AssignDevicePath(kOtherPort, pty_.path.c_str());
+  EXPECT_EQ(ports_.OpenPort(kOtherPort, 4096, 4096), kPortCannotOpen);
+  EXPECT_STREQ(ports_.LastPortErrorText(), "in use by another program");
+  EXPECT_EQ(ports_.LastPortFault(), PortFault::kInUse);
+  EXPECT_EQ(ports_.ClosePort(kOtherPort), kPortNotOpen);
+  EXPECT_EQ(ports_.WriteBytes(kPort, "ok", 2), 2);  // the first open is untouched
   EXPECT_EQ(pty_.Receive(2), "ok");
-  ASSERT_EQ(ClosePort(kPort), kPortOk);
-  EXPECT_EQ(CheckPort(kPort), kPortNotOpen);
-  EXPECT_EQ(OpenPort(kOtherPort, 4096, 4096), kPortOk);
+  ASSERT_EQ(ports_.ClosePort(kPort), kPortOk);
+  EXPECT_EQ(ports_.ClosePort(kPort), kPortNotOpen);
+  EXPECT_EQ(ports_.OpenPort(kOtherPort, 4096, 4096), kPortOk);
 }
 
 TEST_F(PortTest, DeviceHeldByAnotherProcessCannotBeOpened) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    AssignDevicePath(kOtherPort, pty_.path.c_str());
-    _exit(OpenPort(kOtherPort, 4096, 4096));
+    ports_.AssignDevicePath(kOtherPort, pty_.path.c_str());
+    _exit(ports_.OpenPort(kOtherPort, 4096, 4096));
   }
   int status = 0;
   const auto start = Clock::now();
@@ -118,12 +115,12 @@ TEST_F(PortTest, DeviceHeldByAnotherProcessCannotBeOpened) {
 
 TEST_F(PortTest, PathsThatAreNotSerialPortsCannotBeOpened) {
   for (const char* path : {"/dev/null", "/nonexistent/ttyX"}) {
-    AssignDevicePath(kOtherPort, path);
-    EXPECT_EQ(OpenPort(kOtherPort, 4096, 4096), kPortCannotOpen) << path;
-    EXPECT_EQ(CheckPort(kOtherPort), kPortNotOpen) << path;
+    ports_.AssignDevicePath(kOtherPort, path);
+    EXPECT_EQ(ports_.OpenPort(kOtherPort, 4096, 4096), kPortCannotOpen) << path;
+    EXPECT_EQ(ports_.ClosePort(kOtherPort), kPortNotOpen) << path;
   }
-  EXPECT_STREQ(LastPortErrorText(), "no such device");
-  EXPECT_EQ(LastPortFault(), PortFault::kNotFound);
+  EXPECT_STREQ(ports_.LastPortErrorText(), "no such device");
+  EXPECT_EQ(ports_.LastPortFault(), PortFault::kNotFound);
 }
 
 // Another holder's lock refuses the open, and the tty is left as shared as it was.
@@ -132,9 +129,9 @@ TEST_F(PortTest, LockedDeviceIsRefusedAndLeftNonExclusive) {
   const int holder = open(other.path.c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(holder, 0);
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
-  AssignDevicePath(kOtherPort, other.path.c_str());
-  EXPECT_EQ(OpenPort(kOtherPort, 4096, 4096), kPortCannotOpen);
-  EXPECT_EQ(LastPortFault(), PortFault::kInUse);
+  ports_.AssignDevicePath(kOtherPort, other.path.c_str());
+  EXPECT_EQ(ports_.OpenPort(kOtherPort, 4096, 4096), kPortCannotOpen);
+  EXPECT_EQ(ports_.LastPortFault(), PortFault::kInUse);
   int exclusive = -1;
   ASSERT_EQ(ioctl(other.slave, TIOCGEXCL, &exclusive), 0);
   EXPECT_EQ(exclusive, 0);
@@ -147,18 +144,19 @@ class UnusablePortTest : public testing::TestWithParam<PortNumber> {};
 TEST_P(UnusablePortTest, StatusOneAndZeroCounts) {
   const PortNumber p = GetParam();
   char buf[4] = {};
-  for (PortStatus s : {CheckPort(p), ClosePort(p), ApplyLinkSettings(p, kDefaultLinkSettings),
-                       SetReadTimeout(p, 10), SetWriteTimeout(p, 10), PurgeReceive(p),
-                       PurgeTransmit(p), SetBaudRate(p, 9600), SetFlowLimits(p, 10, 10)}) {
+  PortRegistry ports;
+  for (PortStatus s : {ports.ClosePort(p), ports.ApplyLinkSettings(p, kDefaultLinkSettings),
+                       ports.SetReadTimeout(p, 10), ports.SetWriteTimeout(p, 10)}) {
     EXPECT_EQ(s, kPortNotOpen);
   }
   for (std::int32_t n :
-       {InQueueCount(p), OutQueueCount(p), ReadBytes(p, buf, 4), WriteBytes(p, buf, 4)}) {
+       {ports.ReadBytes(p, buf, 4), ports.WriteBytes(p, buf, 4), ports.ReadWaitingBytes(p, buf, 4),
+        ports.ReadArrivingBytes(p, buf, 4, 10)}) {
     EXPECT_EQ(n, 0);
   }
-  EXPECT_FALSE(PortFailed(p));
+  EXPECT_FALSE(ports.PortFailed(p));
   if (p < kFirstPort || p > kLastPort) {
-    EXPECT_EQ(OpenPort(p, 4096, 4096), kPortNotOpen);
+    EXPECT_EQ(ports.OpenPort(p, 4096, 4096), kPortNotOpen);
   }
 }
 
@@ -166,15 +164,37 @@ INSTANTIATE_TEST_SUITE_P(Numbers, UnusablePortTest, testing::Values(0, 257, -1, 
 
 TEST_F(PortTest, CloseAllPortsClosesEveryOpenPort) {
   Pty other;
-  AssignDevicePath(kOtherPort, other.path.c_str());
-  ASSERT_EQ(OpenPort(kOtherPort, 4096, 4096), kPortOk);
-  CloseAllPorts();
-  EXPECT_EQ(CheckPort(kPort), kPortNotOpen);
-  EXPECT_EQ(CheckPort(kOtherPort), kPortNotOpen);
+  ports_.AssignDevicePath(kOtherPort, other.path.c_str());
+  ASSERT_EQ(ports_.OpenPort(kOtherPort, 4096, 4096), kPortOk);
+  ports_.CloseAllPorts();
+  EXPECT_EQ(ports_.ClosePort(kPort), kPortNotOpen);
+  EXPECT_EQ(ports_.ClosePort(kOtherPort), kPortNotOpen);
+}
+
+// Two sessions in one process: each registry has its own table and last error, and closes its
+// ports when it goes.
+TEST_F(PortTest, RegistriesKeepTheirOwnPortsAndErrors) {
+  Pty other;
+  const PortFault before = ports_.LastPortFault();
+  {
+    PortRegistry second;
+    second.AssignDevicePath(kPort, other.path.c_str());
+    ASSERT_EQ(second.OpenPort(kPort, 4096, 4096), kPortOk);  // the same number, another device
+    EXPECT_EQ(second.WriteBytes(kPort, "b", 1), 1);
+    EXPECT_EQ(other.Receive(1), "b");
+    second.AssignDevicePath(kOtherPort, "/nonexistent/ttyX");
+    EXPECT_EQ(second.OpenPort(kOtherPort, 4096, 4096), kPortCannotOpen);
+    EXPECT_EQ(second.LastPortFault(), PortFault::kNotFound);
+    EXPECT_EQ(ports_.LastPortFault(), before);
+    EXPECT_EQ(ports_.WriteBytes(kPort, "a", 1), 1);
+    EXPECT_EQ(pty_.Receive(1), "a");
+  }
+  ports_.AssignDevicePath(kOtherPort, other.path.c_str());
+  EXPECT_EQ(ports_.OpenPort(kOtherPort, 4096, 4096), kPortOk) << ports_.LastPortErrorText();
 }
 
 TEST_F(PortTest, ReadCollectsBytesSpacedWithinTheTimeoutThenStops) {
-  ASSERT_EQ(SetReadTimeout(kPort, 300), kPortOk);
+  ASSERT_EQ(ports_.SetReadTimeout(kPort, 300), kPortOk);
   std::thread sender([this] {
     for (const char* c : {"x", "y", "z"}) {
       pty_.Send(c);
@@ -192,49 +212,38 @@ TEST_F(PortTest, ReadCollectsBytesSpacedWithinTheTimeoutThenStops) {
 
 TEST_F(PortTest, WriteReachesTheCableAndStallsOnlyUntilTheTimeout) {
   const std::string block(1000, 'w');
-  EXPECT_EQ(WriteBytes(kPort, block.data(), 1000), 1000);
+  EXPECT_EQ(ports_.WriteBytes(kPort, block.data(), 1000), 1000);
   EXPECT_EQ(pty_.Receive(1000), block);
 
   // Nobody reads the master: the pty fills up and the write gives up with a partial count.
-  ASSERT_EQ(SetWriteTimeout(kPort, 100), kPortOk);
+  ASSERT_EQ(ports_.SetWriteTimeout(kPort, 100), kPortOk);
   const std::string flood(1 << 20, 'f');
   const auto start = Clock::now();
-  EXPECT_LT(WriteBytes(kPort, flood.data(), 1 << 20), 1 << 20);
+  EXPECT_LT(ports_.WriteBytes(kPort, flood.data(), 1 << 20), 1 << 20);
   EXPECT_GE(MsSince(start), 50);
   EXPECT_LT(MsSince(start), 2000);
-  EXPECT_FALSE(PortFailed(kPort));
-}
-
-TEST_F(PortTest, InQueueCountCountsWaitingBytesUntilPurged) {
-  EXPECT_EQ(InQueueCount(kPort), 0);
-  pty_.Send("12345");
-  const auto start = Clock::now();
-  while (InQueueCount(kPort) < 5 && MsSince(start) < 1000) {
-    std::this_thread::sleep_for(milliseconds(2));
-  }
-  EXPECT_EQ(InQueueCount(kPort), 5);
-  EXPECT_EQ(PurgeReceive(kPort), kPortOk);
-  EXPECT_EQ(InQueueCount(kPort), 0);
+  EXPECT_FALSE(ports_.PortFailed(kPort));
 }
 
 TEST_F(PortTest, SilentCableTimesOutWithoutFailing) {
-  EXPECT_EQ(WaitForInput(kPort, 50), PortWait::kTimeout);
-  EXPECT_EQ(InQueueCount(kPort), 0);
+  char c = 0;
+  EXPECT_EQ(ports_.ReadArrivingBytes(kPort, &c, 1, 50), 0);
+  EXPECT_EQ(ports_.ReadWaitingBytes(kPort, &c, 1), 0);
   // A zero time-out returns at once.
-  ASSERT_EQ(SetReadTimeout(kPort, 0), kPortOk);
+  ASSERT_EQ(ports_.SetReadTimeout(kPort, 0), kPortOk);
   auto start = Clock::now();
   EXPECT_EQ(ReadPort(1), "");
   EXPECT_LT(MsSince(start), 500);  // the time-out set at open is 1000
-  ASSERT_EQ(SetReadTimeout(kPort, 100), kPortOk);
+  ASSERT_EQ(ports_.SetReadTimeout(kPort, 100), kPortOk);
   start = Clock::now();
   EXPECT_EQ(ReadPort(1), "");
   EXPECT_GE(MsSince(start), 50);
   EXPECT_LT(MsSince(start), 2000);
-  EXPECT_FALSE(PortFailed(kPort));
+  EXPECT_FALSE(ports_.PortFailed(kPort));
 }
 
 // Each way of noticing that the cable has gone.
-enum class Probe { kWait, kCount, kRead };
+enum class Probe { kWait, kWaiting, kRead };
 
 class PortHangUpTest : public PortTest, public testing::WithParamInterface<Probe> {};
 
@@ -244,40 +253,31 @@ TEST_P(PortHangUpTest, ClosedMasterFailsThePort) {
   char c = 0;
   switch (GetParam()) {
     case Probe::kWait:
-      EXPECT_EQ(WaitForInput(kPort, 2000), PortWait::kFailed);
+      EXPECT_EQ(ports_.ReadArrivingBytes(kPort, &c, 1, 2000), 0);
       break;
-    case Probe::kCount:
-      EXPECT_EQ(InQueueCount(kPort), 0);
+    case Probe::kWaiting:
+      EXPECT_EQ(ports_.ReadWaitingBytes(kPort, &c, 1), 0);
       break;
     case Probe::kRead:
-      EXPECT_EQ(ReadBytes(kPort, &c, 1), 0);
+      EXPECT_EQ(ports_.ReadBytes(kPort, &c, 1), 0);
       break;
   }
-  EXPECT_TRUE(PortFailed(kPort));
-  EXPECT_EQ(LastPortFault(), PortFault::kVanished);
-  EXPECT_EQ(CheckPort(kPort), kPortOk);  // open until the caller closes it
+  EXPECT_TRUE(ports_.PortFailed(kPort));
+  EXPECT_EQ(ports_.LastPortFault(), PortFault::kVanished);
+  EXPECT_EQ(ports_.ClosePort(kPort), kPortOk);  // open until the caller closes it
 }
 
 INSTANTIATE_TEST_SUITE_P(Probes, PortHangUpTest,
-                         testing::Values(Probe::kWait, Probe::kCount, Probe::kRead));
+                         testing::Values(Probe::kWait, Probe::kWaiting, Probe::kRead));
 
 TEST_F(PortTest, RefusedWordsLeaveTheLineAlone) {
   const termios before = pty_.Settings();
   // Parity 6, RTS 5, 14400 baud (no POSIX speed), 4 data bits.
   for (LinkSettingsWord word : {0x20115617u, 0x20515117u, 0x20115118u, 0x20111117u}) {
-    EXPECT_EQ(ApplyLinkSettings(kPort, word), kPortCallFailed) << std::hex << word;
-    EXPECT_EQ(LastPortFault(), PortFault::kSettingsRefused) << std::hex << word;
+    EXPECT_EQ(ports_.ApplyLinkSettings(kPort, word), kPortCallFailed) << std::hex << word;
+    EXPECT_EQ(ports_.LastPortFault(), PortFault::kSettingsRefused) << std::hex << word;
     EXPECT_EQ(pty_.Settings().c_cflag, before.c_cflag) << std::hex << word;
   }
-}
-
-TEST_F(PortTest, SetBaudRateChangesOnlyTheSpeed) {
-  const tcflag_t others = pty_.Settings().c_cflag & ~static_cast<tcflag_t>(CBAUD);
-  ASSERT_EQ(SetBaudRate(kPort, 19200), kPortOk);
-  const termios t = pty_.Settings();
-  EXPECT_EQ(cfgetospeed(&t), speed_t{B19200});
-  EXPECT_EQ(t.c_cflag & ~static_cast<tcflag_t>(CBAUD), others);
-  EXPECT_EQ(SetBaudRate(kPort, 14400), kPortCallFailed);
 }
 
 // The termios mapping alone, for what the pty cannot show.

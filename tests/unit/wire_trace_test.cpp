@@ -96,7 +96,7 @@ class TraceFile : public testing::Test {
              testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt");
   }
   void TearDown() override {
-    StopWireTrace();
+    trace_.Stop();
     std::error_code ignored;
     fs::remove(path_, ignored);
   }
@@ -115,15 +115,15 @@ class TraceFile : public testing::Test {
     return lines;
   }
   fs::path path_;
+  WireTrace trace_;
 };
 
 TEST_F(TraceFile, RecordsReachTheFileAtOnceAndInOrder) {
-  ASSERT_TRUE(StartWireTrace(path_.string().c_str()));
-  EXPECT_TRUE(WireTraceRunning());
-  TraceWireNote("opened test");
-  TraceWireBytes(WireDirection::kToScanner, "MDL\r", 4);
-  TraceWireBytes(WireDirection::kFromScanner, "", 0);  // nothing moved: no record
-  TraceWireBytes(WireDirection::kFromScanner, "QRFAMTK00\r", 10);
+  ASSERT_TRUE(trace_.Start(path_.string().c_str()));
+  trace_.TraceNote("opened test");
+  trace_.TraceBytes(WireDirection::kToScanner, "MDL\r", 4);
+  trace_.TraceBytes(WireDirection::kFromScanner, "", 0);  // nothing moved: no record
+  trace_.TraceBytes(WireDirection::kFromScanner, "QRFAMTK00\r", 10);
   // Read while the trace still runs: a process that dies now leaves all of this behind.
   const std::vector<std::string> records = Records();
   ASSERT_EQ(records.size(), 5u);
@@ -134,14 +134,13 @@ TEST_F(TraceFile, RecordsReachTheFileAtOnceAndInOrder) {
 
 TEST_F(TraceFile, StartEmptiesTheFileAndStopEndsTheRecords) {
   { std::ofstream(path_) << "old contents\n"; }
-  ASSERT_TRUE(StartWireTrace(path_.string().c_str()));
+  ASSERT_TRUE(trace_.Start(path_.string().c_str()));
   EXPECT_EQ(Contents().find("old contents"), std::string::npos);
   EXPECT_EQ(Contents().rfind("# talven wire trace, started ", 0), 0u);
-  StopWireTrace();
-  EXPECT_FALSE(WireTraceRunning());
+  trace_.Stop();
   const std::string before = Contents();
-  TraceWireBytes(WireDirection::kToScanner, "END\r", 4);
-  TraceWireNote("after the end");
+  trace_.TraceBytes(WireDirection::kToScanner, "END\r", 4);
+  trace_.TraceNote("after the end");
   EXPECT_EQ(Contents(), before);
 }
 
@@ -151,13 +150,13 @@ TEST_F(TraceFile, RefusedSettingsWordLeavesItsReason) {
   constexpr PortNumber kPort = 221;
   Pty pty;
   ASSERT_FALSE(pty.path.empty());
-  ASSERT_TRUE(StartWireTrace(path_.string().c_str()));
-  AssignDevicePath(kPort, pty.path.c_str());
-  ASSERT_EQ(OpenPort(kPort, 4096, 4096), kPortOk);
-  EXPECT_EQ(ApplyLinkSettings(kPort, 0x2011561C), kPortCallFailed);  // parity index 6
-  EXPECT_STREQ(LastPortErrorText(), "the settings word holds a value no table defines");
-  CloseAllPorts();
-  AssignDevicePath(kPort, nullptr);
+  ASSERT_TRUE(trace_.Start(path_.string().c_str()));
+  PortRegistry ports(&trace_);
+  ports.AssignDevicePath(kPort, pty.path.c_str());
+  ASSERT_EQ(ports.OpenPort(kPort, 4096, 4096), kPortOk);
+  EXPECT_EQ(ports.ApplyLinkSettings(kPort, 0x2011561C), kPortCallFailed);  // parity index 6
+  EXPECT_STREQ(ports.LastPortErrorText(), "the settings word holds a value no table defines");
+  ports.CloseAllPorts();
   // The opening and the default speed; nothing for the refused word.
   const std::vector<std::string> records = Records();
   ASSERT_EQ(records.size(), 2u);
