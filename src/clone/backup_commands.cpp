@@ -4,7 +4,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "clone/clone_file.h"
@@ -34,20 +37,109 @@ struct RecordPositions {
   }
 };
 
-void PrintBlock(std::FILE* out, DiffOutcome outcome, std::uint64_t oldLine, const char* oldText,
-                std::uint64_t newLine, const char* newText) {
-  const std::string block = FormatDiffBlock(outcome, oldLine, oldText, newLine, newText);
-  std::fwrite(block.data(), 1, block.size(), out);
-}
+// The blocks of a stretch of NEW, waiting for the texts of OLD they show. OLD's records are read
+// again in the order they stand in OLD, one forward pass per batch, however NEW is ordered.
+class BlockBatch {
+ public:
+  static constexpr std::size_t kMaxBlocks = 1U << 18;
+  static constexpr std::size_t kMaxText = 16U << 20;
 
-// OLD's record at index, read again; nullptr when OLD cannot go back (a pipe) or fails.
-const char* Reread(RecordReader& reader, const RecordPositions& positions, std::uint32_t index) {
-  errno = 0;
-  if (!reader.Seek(positions.offsets[index], positions.Line(index)) || !reader.Next()) {
-    if (errno == 0) errno = ESPIPE;
+  void Add(DiffOutcome outcome, std::uint32_t oldIndex, std::uint64_t newLine,
+           std::string_view newText) {
+    blocks_.push_back({outcome, oldIndex, newLine, newTexts_.size(), newText.size()});
+    newTexts_.append(newText);
+  }
+  bool Full() const { return blocks_.size() >= kMaxBlocks || newTexts_.size() >= kMaxText; }
+
+  // Prints the blocks in the order they were added; false when OLD cannot be read again.
+  bool Flush(RecordReader& oldReader, const RecordPositions& positions, std::FILE* out) {
+    wanted_.clear();
+    for (const Block& block : blocks_) {
+      if (block.outcome != DiffOutcome::kAdded) wanted_.push_back(block.oldIndex);
+    }
+    std::sort(wanted_.begin(), wanted_.end());
+    wanted_.erase(std::unique(wanted_.begin(), wanted_.end()), wanted_.end());
+    oldTexts_.clear();
+    oldSpans_.clear();
+    for (const std::uint32_t index : wanted_) {
+      errno = 0;
+      if (!oldReader.Seek(positions.offsets[index], positions.Line(index)) || !oldReader.Next()) {
+        if (errno == 0) errno = ESPIPE;
+        return false;
+      }
+      oldSpans_.push_back(oldTexts_.size());
+      oldTexts_.append(oldReader.record());
+    }
+    oldSpans_.push_back(oldTexts_.size());
+    for (const Block& block : blocks_) {
+      std::string_view oldText;
+      std::uint64_t oldLine = 0;
+      if (block.outcome != DiffOutcome::kAdded) {
+        const auto at = static_cast<std::size_t>(
+            std::lower_bound(wanted_.begin(), wanted_.end(), block.oldIndex) - wanted_.begin());
+        oldText =
+            std::string_view(oldTexts_).substr(oldSpans_[at], oldSpans_[at + 1] - oldSpans_[at]);
+        oldLine = positions.Line(block.oldIndex);
+      }
+      const std::string text =
+          FormatDiffBlock(block.outcome, oldLine, oldText, block.newLine,
+                          std::string_view(newTexts_).substr(block.newStart, block.newLength));
+      std::fwrite(text.data(), 1, text.size(), out);
+    }
+    blocks_.clear();
+    newTexts_.clear();
+    return true;
+  }
+
+ private:
+  struct Block {
+    DiffOutcome outcome;
+    std::uint32_t oldIndex;
+    std::uint64_t newLine;
+    std::size_t newStart, newLength;
+  };
+  std::vector<Block> blocks_;
+  std::string newTexts_;
+  std::vector<std::uint32_t> wanted_;
+  std::string oldTexts_;
+  std::vector<std::size_t> oldSpans_;
+};
+
+using FileHandle = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// A file that cannot go back, such as a pipe, is copied as it is read once, so that its records can
+// be shown again from the copy. Answers the file to read: the copy, or file itself.
+std::FILE* Rereadable(std::FILE* file, FileHandle& copy, int& error) {
+  if (std::fseek(file, 0, SEEK_CUR) == 0) return file;
+  copy.reset(std::tmpfile());
+  if (copy == nullptr) {
+    error = errno;
     return nullptr;
   }
-  return reader.text();
+  std::vector<char> buffer(1U << 16);
+  std::size_t count = 0;
+  while ((count = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+    if (std::fwrite(buffer.data(), 1, count, copy.get()) != count) break;
+  }
+  if (std::ferror(file) || std::ferror(copy.get()) || std::fflush(copy.get()) != 0) {
+    error = errno != 0 ? errno : EIO;
+    return nullptr;
+  }
+  std::rewind(copy.get());
+  return copy.get();
+}
+
+// Text after a 0x1A byte is never read by a transfer, nor compared here: noted as --check notes it.
+void NoteEndMark(const char* name, RecordReader& reader, std::FILE* notes) {
+  std::uint64_t markLine = 0;
+  const std::uint64_t afterMark = reader.BytesAfterEndMark(markLine);
+  if (afterMark == 0 || notes == nullptr) return;
+  std::fflush(stdout);
+  std::fprintf(notes,
+               "talven: %s: line %llu: note: 0x1A ends the file here; the %llu bytes after "
+               "it are not read\n",
+               name, static_cast<unsigned long long>(markLine),
+               static_cast<unsigned long long>(afterMark));
 }
 
 // The reason for a file that could not be read goes to standard error; a report that standard
@@ -67,7 +159,8 @@ int Answered(int status, const ReadFailure& failure) {
 int ReportCloneFileCheck(const char* name, std::FILE* file, std::FILE* out, ReadFailure& failure) {
   RecordReader reader(file);
   FileCheck check;
-  while (reader.Next()) check.AddRecord(reader.text(), reader.line(), reader.piece());
+  while (reader.Next())
+    check.AddRecord(reader.record(), reader.line(), reader.piece(), reader.cut());
   std::uint64_t markLine = 0;
   const std::uint64_t afterMark = reader.BytesAfterEndMark(markLine);
   if (reader.failed()) return Unreadable(failure, name, errno);
@@ -91,8 +184,12 @@ int ReportCloneFileCheck(const char* name, std::FILE* file, std::FILE* out, Read
 }
 
 int DiffCloneFiles(const char* oldName, std::FILE* oldFile, const char* newName, std::FILE* newFile,
-                   std::FILE* out, ReadFailure& failure, DiffTally& tally) {
-  RecordReader oldReader(oldFile);
+                   std::FILE* out, ReadFailure& failure, DiffTally& tally, std::FILE* notes) {
+  FileHandle copy(nullptr, &std::fclose);
+  int copyError = 0;
+  std::FILE* const oldText = Rereadable(oldFile, copy, copyError);
+  if (oldText == nullptr) return Unreadable(failure, oldName, copyError);
+  RecordReader oldReader(oldText);
   DiffIndex index;
   RecordPositions positions;
   while (oldReader.Next()) {
@@ -101,32 +198,36 @@ int DiffCloneFiles(const char* oldName, std::FILE* oldFile, const char* newName,
     const auto at = static_cast<std::uint32_t>(positions.offsets.size());
     if (oldReader.piece() > 0) positions.continuations.push_back(at);
     positions.offsets.push_back(oldReader.offset());
-    index.AddOld(DigestRecord(oldReader.text()));
+    index.AddOld(DigestRecord(oldReader.record()));
   }
+  if (oldReader.failed()) return Unreadable(failure, oldName, errno);
+  NoteEndMark(oldName, oldReader, notes);
   if (oldReader.failed()) return Unreadable(failure, oldName, errno);
   index.Seal();
 
   RecordReader newReader(newFile);
+  BlockBatch batch;
   while (newReader.Next()) {
-    const DiffIndex::Pairing pairing = index.PairNew(DigestRecord(newReader.text()));
+    const DiffIndex::Pairing pairing = index.PairNew(DigestRecord(newReader.record()));
     tally.Count(pairing.outcome);
     if (pairing.outcome == DiffOutcome::kSame) continue;
-    if (pairing.outcome == DiffOutcome::kAdded) {
-      PrintBlock(out, pairing.outcome, 0, "", newReader.line(), newReader.text());
-      continue;
+    batch.Add(pairing.outcome, pairing.oldIndex, newReader.line(), newReader.record());
+    if (batch.Full() && !batch.Flush(oldReader, positions, out)) {
+      return Unreadable(failure, oldName, errno);
     }
-    const char* oldText = Reread(oldReader, positions, pairing.oldIndex);
-    if (oldText == nullptr) return Unreadable(failure, oldName, errno);
-    PrintBlock(out, pairing.outcome, positions.Line(pairing.oldIndex), oldText, newReader.line(),
-               newReader.text());
   }
   if (newReader.failed()) return Unreadable(failure, newName, errno);
+  NoteEndMark(newName, newReader, notes);
+  if (newReader.failed()) return Unreadable(failure, newName, errno);
+  if (!batch.Flush(oldReader, positions, out)) return Unreadable(failure, oldName, errno);
   for (const std::uint32_t removed : index.Unpaired()) {
     tally.Count(DiffOutcome::kRemoved);
-    const char* oldText = Reread(oldReader, positions, removed);
-    if (oldText == nullptr) return Unreadable(failure, oldName, errno);
-    PrintBlock(out, DiffOutcome::kRemoved, positions.Line(removed), oldText, 0, "");
+    batch.Add(DiffOutcome::kRemoved, removed, 0, "");
+    if (batch.Full() && !batch.Flush(oldReader, positions, out)) {
+      return Unreadable(failure, oldName, errno);
+    }
   }
+  if (!batch.Flush(oldReader, positions, out)) return Unreadable(failure, oldName, errno);
   std::fprintf(out, "%s\n", FormatDiffSummary(tally).c_str());
   return tally.differs() ? kFilesDisagree : kFilesAgree;
 }
@@ -164,7 +265,7 @@ int RunDiffCommand(const char* oldPath, const char* newPath) {
   DiffTally tally;
   int status = kFileUnreadable;
   try {
-    status = DiffCloneFiles(oldPath, oldFile, newPath, newFile, stdout, failure, tally);
+    status = DiffCloneFiles(oldPath, oldFile, newPath, newFile, stdout, failure, tally, stderr);
   } catch (const std::bad_alloc&) {
     // OLD is the file that is held in memory, as digests.
     status = Unreadable(failure, oldPath, ENOMEM);

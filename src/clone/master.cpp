@@ -4,6 +4,7 @@
 #include "clone/clone_check.h"
 #include "clone/clone_file.h"
 #include "clone/record.h"
+#include "clone/record_reader.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
 #include "process/clock.h"
@@ -109,13 +110,15 @@ bool RunMaster() {
 
   std::memcpy(gTransmitLineBuffer, kRecordPrefix, kPrefixLength);
   char* const record = gTransmitLineBuffer + kPrefixLength;
-  // The record follows the prefix; with its terminator the whole command fits the buffer.
-  const std::size_t recordCapacity = kLineBufferSize - kPrefixLength;
+  // The record follows the prefix; with its terminator the whole command fits the buffer. The
+  // reader takes a record with its line end in one read, as the check before sending read it.
+  static_assert(kPrefixLength + kRecordTextMax + 1 == kLineBufferSize);
+  RecordReader reader(gConfig.cloneFile);
   const std::uint32_t groupSize = std::uint32_t{gConfig.progressScale} + 1;
   std::uint32_t sent = 0;
   std::uint16_t sessionSum = 0;
-  while (ReadTextLine(gConfig.cloneFile, record, recordCapacity) > 0) {
-    TrimTrailingNewlines(record);
+  while (reader.Next()) {
+    std::memcpy(record, reader.text(), reader.length() + 1);
     if (!DeliverRecord(reply)) LeaveForRefusedRecord(sent, record, reply);
     sessionSum = static_cast<std::uint16_t>(sessionSum + ChecksumFieldValue(record));
     if (sent % groupSize == gConfig.progressScale) std::printf("o");

@@ -26,15 +26,15 @@ std::size_t Slot(std::uint64_t key, std::size_t size) {
 
 }  // namespace
 
-std::string_view RecordKeyText(const char* record) {
-  return std::string_view(record, std::strcspn(record, ",~"));
+std::string_view RecordKeyText(std::string_view record) {
+  return record.substr(0, std::min(record.find_first_of(",~"), record.size()));
 }
 
-RecordDigest DigestRecord(const char* record) {
+RecordDigest DigestRecord(std::string_view record) {
   // The key is the text's beginning: one pass over the bytes gives both.
   const std::string_view key = RecordKeyText(record);
   const std::uint64_t keyHash = Hash(kHashStart, key);
-  return {keyHash, Hash(keyHash, record + key.size())};
+  return {keyHash, Hash(keyHash, record.substr(key.size()))};
 }
 
 void DiffIndex::Seal() {
@@ -109,8 +109,8 @@ void DiffTally::Count(DiffOutcome outcome) {
   }
 }
 
-std::string FormatDiffBlock(DiffOutcome outcome, std::uint64_t oldLine, const char* oldText,
-                            std::uint64_t newLine, const char* newText) {
+std::string FormatDiffBlock(DiffOutcome outcome, std::uint64_t oldLine, std::string_view oldText,
+                            std::uint64_t newLine, std::string_view newText) {
   static constexpr const char* kHeadings[] = {"Same", "Changed", "Added", "Removed"};
   std::string block = kHeadings[static_cast<int>(outcome)];
   block += ":";

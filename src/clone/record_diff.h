@@ -10,14 +10,15 @@
 namespace talven {
 
 // The record's key: the text before its first "," (or before its "~" when that comes first).
-std::string_view RecordKeyText(const char* record);
+std::string_view RecordKeyText(std::string_view record);
 
 struct RecordDigest {
   std::uint64_t key = 0;   // hash of RecordKeyText
   std::uint64_t text = 0;  // hash of the whole record
 };
 
-RecordDigest DigestRecord(const char* record);
+// Every byte of the record counts, NUL bytes too.
+RecordDigest DigestRecord(std::string_view record);
 
 enum class DiffOutcome { kSame, kChanged, kAdded, kRemoved };
 
@@ -58,8 +59,8 @@ struct DiffTally {
 
 // One difference, as the mismatch log shows one: a heading, then OLD's and NEW's text on two lines
 // (empty for the side that has no record), then an empty line. A line of 0 is not shown.
-std::string FormatDiffBlock(DiffOutcome outcome, std::uint64_t oldLine, const char* oldText,
-                            std::uint64_t newLine, const char* newText);
+std::string FormatDiffBlock(DiffOutcome outcome, std::uint64_t oldLine, std::string_view oldText,
+                            std::uint64_t newLine, std::string_view newText);
 
 // "3 same, 1 changed, 0 added, 2 removed"
 std::string FormatDiffSummary(const DiffTally& tally);

@@ -32,12 +32,12 @@ CHECK_CASES = {
                     [f"line 2: checksum 0000 does not match its record ({record('0002,bad')[-4:]})",
                      'line 3: no "~" checksum field'],
                     f"4 records, 4 distinct keys, 2 not valid, SUM {sum_of(A, C):04X}"),
-    # A cut line and text after the end mark are notes: the check still passes.
-    "notes_only": (lines(A, LONG) + b"\x1ajunk\r\n", 0,
-                   ["line 2: note: a transfer sends this line as 2 records of at most 4091 "
-                    "characters",
-                    "line 3: note: 0x1A ends the file here; the 6 bytes after it are not read"],
-                   None),
+    # A line too long for one record fails; text after the end mark is a note.
+    "long_line_and_end_mark": (lines(A, LONG) + b"\x1ajunk\r\n", 1,
+                               ["line 2: longer than 4091 characters",
+                                "line 3: note: 0x1A ends the file here; the 6 bytes after it are "
+                                "not read"],
+                               None),
     "empty": (b"", 1, [], "0 records, 0 distinct keys, 0 not valid, SUM 0000"),
     "many_bad": (lines(*[f"{k:04X},x~0000" for k in range(130)]), 1, None,
                  "130 records, 130 distinct keys, 130 not valid, SUM 0000"),

@@ -101,13 +101,14 @@ GOOD = [record(f"{k:04X},146.{k}") for k in range(4)]
     ("0002,146.2", b'line 3: no "~" checksum field'),
     (record("0002," + "9" * 4100), b"line 3: longer than 4091 characters"),
     (None, b"in.txt: holds no records to send"),
+    (record("0002," + "9" * 4081), None),  # 4091 characters: the longest record, sent whole
 ])
 @pytest.mark.parametrize("verify", [True, False])
 def test_damaged_file_sends_nothing_unless_told(run, scanner, tmp_path, third, reason, verify):
     records = GOOD[:2] + [third] + GOOD[3:] if third else []
     write_clone(tmp_path / "in.txt", records)
     app = run(*([] if verify else ["--no-verify"]), "KM504R", scanner.path, "MASTER", "in.txt", "0")
-    if verify:
+    if verify and reason is not None:
         assert b"Are you ready" not in app.output()
         assert app.wait() == 255
         assert scanner.read_for(0.2) == b""
@@ -120,6 +121,8 @@ def test_damaged_file_sends_nothing_unless_told(run, scanner, tmp_path, third, r
     scanner.send_line("ID")
     sent = take_records(scanner, len(records) + (1 if third and len(third) > 4091 else 0))
     assert sent[:2] == [b"CLN " + r.encode() for r in records[:2]]
+    if reason is None:
+        assert sent == [b"CLN " + r.encode() for r in records]
     assert scanner.read_line() == b"END"
     assert COMPLETE.search(app.output())
 
