@@ -99,6 +99,25 @@ def test_diff(case, tmp_path):
     assert out.splitlines() == expected + [summary]
 
 
+@pytest.mark.parametrize("through", ["files", "pipes"])
+def test_diff_reads_pipes_and_every_byte(tmp_path, through):
+    nul_a, nul_b = "0007,x\x00a~0000", "0007,x\x00b~0000"  # alike up to the NUL byte
+    (tmp_path / "old.txt").write_bytes(lines(A, nul_a, B))
+    (tmp_path / "new.txt").write_bytes(lines(B, nul_b, A, end="\n") + b"\x1ajunk\n")
+    names = ("old.txt", "new.txt") if through == "files" else ("<(cat old.txt)", "<(cat new.txt)")
+    result = subprocess.run(["bash", "-c", f'exec "$0" --diff {names[0]} {names[1]}', BINARY],
+                            cwd=tmp_path, capture_output=True, stdin=subprocess.DEVNULL,
+                            timeout=WAIT)
+    assert result.returncode == 1, result.stderr
+    assert result.stdout.decode("latin-1").splitlines() == [
+        "Changed: OLD line 2, NEW line 2", f"    Old Data={nul_a}", f"    New Data={nul_b}", "",
+        "2 same, 1 changed, 0 added, 0 removed"]
+    note = result.stderr.decode().splitlines()
+    assert len(note) == 1 and note[0].startswith("talven: ")
+    assert note[0].endswith(": line 4: note: 0x1A ends the file here; the 5 bytes after it are "
+                            "not read")
+
+
 @pytest.mark.parametrize("args, status, message", [
     (["--check", "missing.txt"], 255, "talven: missing.txt: No such file or directory\n"),
     (["--check", "."], 255, "talven: .: Is a directory\n"),
