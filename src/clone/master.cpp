@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -73,6 +74,7 @@ bool DeliverRecord(char* reply) {
   for (int send = 0; send < kSendsPerRecord; ++send) {
     SendCommand(gTransmitLineBuffer);
     ReceiveReply(reply);
+    NoteReceivedLineEnd(reply);
     if (std::strcmp(reply, "OK") == 0) return true;
     PrintRejectedExchange(reply, gTransmitLineBuffer);
   }
@@ -83,12 +85,33 @@ bool DeliverRecord(char* reply) {
 // again.
 [[noreturn]] void LeaveForRefusedRecord(std::uint32_t number, const char* record,
                                         const char* reply) {
-  char reason[256];
+  // The record is named by the start of its text, as the file shows it.
+  const int shown = static_cast<int>(std::min<std::size_t>(std::strcspn(record, ","), 16));
+  char held[64];
+  if (number == 0) {
+    std::snprintf(held, sizeof held, "holds none of the records");
+  } else {
+    std::snprintf(held, sizeof held, "holds only the %u record%s before it", unsigned{number},
+                  number == 1 ? "" : "s");
+  }
+  // The reply stays on the one line: an LF shows as "\n", another control byte as "?".
+  char answer[96];
+  std::size_t length = 0;
+  for (const char* p = reply; *p != '\0' && p < reply + 40; ++p) {
+    if (*p == '\n') {
+      answer[length++] = '\\';
+      answer[length++] = 'n';
+    } else {
+      answer[length++] = static_cast<unsigned char>(*p) < 0x20 ? '?' : *p;
+    }
+  }
+  answer[length] = '\0';
+  char reason[320];
   std::snprintf(reason, sizeof reason,
-                "record %u (key %X) was refused %d times, last reply [%.40s]; the scanner now "
-                "holds only the %u records before it: repeat the transfer",
-                unsigned{number + 1}, static_cast<unsigned>(RecordKey(record)), kSendsPerRecord,
-                reply, unsigned{number});
+                "record %u (%.*s) was refused %d times, last reply [%s]; the scanner now %s: "
+                "repeat the transfer%s%s",
+                unsigned{number + 1}, shown, record, kSendsPerRecord, answer, held,
+                reply[0] == '\n' ? "; " : "", reply[0] == '\n' ? kLineEndHint : "");
   ReportError(gConfig.fileName, reason);
   Terminate(-1);
 }
@@ -107,6 +130,7 @@ bool RunMaster() {
   char* const reply = gReceiveLineBuffer;
   SendCommand("MDL");
   ReceiveLine(reply);
+  NoteReceivedLineEnd(reply);
 
   std::memcpy(gTransmitLineBuffer, kRecordPrefix, kPrefixLength);
   char* const record = gTransmitLineBuffer + kPrefixLength;
@@ -130,6 +154,7 @@ bool RunMaster() {
     std::snprintf(gTransmitLineBuffer, kLineBufferSize, "SUM %04X\r", unsigned{sessionSum});
     SendCommand(gTransmitLineBuffer);
     ReceiveLine(reply);
+    NoteReceivedLineEnd(reply);
     if (std::strcmp(reply, "OK") != 0) {
       PrintRejectedExchange(reply, gTransmitLineBuffer);
       std::printf("Checksum Error!!\n ");

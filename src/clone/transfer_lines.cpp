@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "process/clock.h"
+#include "process/exit_path.h"
 
 namespace talven {
 
@@ -42,8 +43,17 @@ void FlushBeforeEveryWait(std::FILE* file) {
   }
 }
 
+bool NoteReceivedLineEnd(const char* line) {
+  static bool noted = false;
+  if (line[0] != '\n') return false;
+  if (!noted) ReportError("scanner", kLineEndHint);
+  noted = true;
+  return true;
+}
+
 ReceivedCommand ReceiveCommand(char* line) {
   const std::size_t length = ReceiveLine(line);
+  NoteReceivedLineEnd(line);
   if (length < 4) line[4] = '\0';
   line[3] = '\0';
   return {line, line + 4};
