@@ -176,10 +176,11 @@ int ReportCloneFileCheck(const char* name, std::FILE* file, std::FILE* out, Read
   }
   // An emptied backup must not pass for a sound one.
   if (check.records() == 0) std::fprintf(out, "%s: no records; a transfer sends nothing\n", name);
-  std::fprintf(out, "%s: %llu records, %llu distinct keys, %llu not valid, SUM %04X\n", name,
-               static_cast<unsigned long long>(check.records()),
+  std::fprintf(out, "%s: %llu record%s, %llu distinct key%s, %llu not valid, SUM %04X\n", name,
+               static_cast<unsigned long long>(check.records()), check.records() == 1 ? "" : "s",
                static_cast<unsigned long long>(check.distinctKeys()),
-               static_cast<unsigned long long>(check.bad()), unsigned{check.sessionSum()});
+               check.distinctKeys() == 1 ? "" : "s", static_cast<unsigned long long>(check.bad()),
+               unsigned{check.sessionSum()});
   return check.passed() ? kFilesAgree : kFilesDisagree;
 }
 

@@ -45,8 +45,9 @@ void CheckBeforeSending() {
   }
   if (check.faultCount > CloneFileCheck::kFaultsKept) {
     char more[64];
-    std::snprintf(more, sizeof more, "%u more records fail the check",
-                  static_cast<unsigned>(check.faultCount - CloneFileCheck::kFaultsKept));
+    const unsigned count = static_cast<unsigned>(check.faultCount - CloneFileCheck::kFaultsKept);
+    std::snprintf(more, sizeof more, "%u more record%s the check", count,
+                  count == 1 ? " fails" : "s fail");
     ReportError(name, more);
   }
   if (check.records == 0) ReportError(name, "holds no records to send");
@@ -64,6 +65,7 @@ void CheckBeforeSending() {
 
 void PrintRejectedExchange(const char* reply, const char* sent) {
   std::printf("\n");
+  ProgressLineEnded();
   std::printf("ERR Rx=[%s]\n", reply);
   std::printf("    Tx=[%s]\n", sent);
 }
@@ -145,7 +147,7 @@ bool RunMaster() {
     std::memcpy(record, reader.text(), reader.length() + 1);
     if (!DeliverRecord(reply)) LeaveForRefusedRecord(sent, record, reply);
     sessionSum = static_cast<std::uint16_t>(sessionSum + ChecksumFieldValue(record));
-    if (sent % groupSize == gConfig.progressScale) std::printf("o");
+    if (sent % groupSize == gConfig.progressScale) PrintProgressMarkOnLine();
     ++sent;
   }
 

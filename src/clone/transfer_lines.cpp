@@ -71,7 +71,7 @@ bool AnswerModelRequest(const ReceivedCommand& command, const ModelEntry& model)
 }
 
 void PrintProgressMark(std::uint32_t recordsSoFar, std::uint32_t interval) {
-  if (recordsSoFar % interval == 1) std::printf("o");
+  if (recordsSoFar % interval == 1) PrintProgressMarkOnLine();
 }
 
 }  // namespace talven

@@ -9,6 +9,7 @@
 namespace talven {
 
 [[noreturn]] void LeaveForPortError(const char* reason) {
+  EndProgressLine();
   std::printf("RS-232C ERROR\n");
   char device[1100];
   if (gConfig.port >= kFirstPort && gConfig.port <= kLastPort) {
