@@ -1,13 +1,16 @@
 #include "clone/backup_commands.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "clone/clone_file.h"
@@ -26,10 +29,30 @@ int Unreadable(ReadFailure& failure, const char* name, int error) {
 }
 
 // Where OLD's records stand, to show them again: an offset each, and the few records that continue
-// a cut line, from which every record's line number follows.
+// a cut line, from which every record's line number follows. An offset is kept in 32 bits, with
+// the records from which its high bits change.
 struct RecordPositions {
-  std::vector<std::uint64_t> offsets;
+  std::vector<std::uint32_t> lowOffsets;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> highFrom;  // (first record, high bits)
   std::vector<std::uint32_t> continuations;
+
+  std::size_t size() const { return lowOffsets.size(); }
+  void Add(std::uint64_t offset) {
+    const auto high = static_cast<std::uint32_t>(offset >> 32);
+    if (high != (highFrom.empty() ? 0 : highFrom.back().second)) {
+      highFrom.emplace_back(static_cast<std::uint32_t>(lowOffsets.size()), high);
+    }
+    lowOffsets.push_back(static_cast<std::uint32_t>(offset));
+  }
+  std::uint64_t Offset(std::uint32_t index) const {
+    const auto after =
+        std::upper_bound(highFrom.begin(), highFrom.end(), index,
+                         [](std::uint32_t at, const std::pair<std::uint32_t, std::uint32_t>& from) {
+                           return at < from.first;
+                         });
+    const std::uint64_t high = after == highFrom.begin() ? 0 : std::prev(after)->second;
+    return high << 32 | lowOffsets[index];
+  }
 
   std::uint64_t Line(std::uint32_t index) const {
     const auto before = std::upper_bound(continuations.begin(), continuations.end(), index);
@@ -38,18 +61,29 @@ struct RecordPositions {
 };
 
 // The blocks of a stretch of NEW, waiting for the texts of OLD they show. OLD's records are read
-// again in the order they stand in OLD, one forward pass per batch, however NEW is ordered.
+// again in the order they stand in OLD, one forward pass per batch, however NEW is ordered; a batch
+// holds a few MiB of text at most.
 class BlockBatch {
  public:
-  static constexpr std::size_t kMaxBlocks = 1U << 18;
-  static constexpr std::size_t kMaxText = 16U << 20;
+  static constexpr std::size_t kMaxBlocks = 1U << 16;
+  static constexpr std::size_t kMaxText = 8U << 20;
 
   void Add(DiffOutcome outcome, std::uint32_t oldIndex, std::uint64_t newLine,
-           std::string_view newText) {
-    blocks_.push_back({outcome, oldIndex, newLine, newTexts_.size(), newText.size()});
+           std::string_view newText, const RecordPositions& positions) {
+    blocks_.push_back({newLine, oldIndex, static_cast<std::uint32_t>(newTexts_.size()),
+                       static_cast<std::uint32_t>(newText.size()), outcome});
     newTexts_.append(newText);
+    if (outcome != DiffOutcome::kAdded) {
+      // What OLD's record takes in the file; its text is no longer.
+      const std::size_t next = std::size_t{oldIndex} + 1;
+      oldBytes_ += next < positions.size() ? positions.Offset(static_cast<std::uint32_t>(next)) -
+                                                 positions.Offset(oldIndex)
+                                           : kRecordTextMax;
+    }
   }
-  bool Full() const { return blocks_.size() >= kMaxBlocks || newTexts_.size() >= kMaxText; }
+  bool Full() const {
+    return blocks_.size() >= kMaxBlocks || newTexts_.size() + oldBytes_ >= kMaxText;
+  }
 
   // Prints the blocks in the order they were added; false when OLD cannot be read again.
   bool Flush(RecordReader& oldReader, const RecordPositions& positions, std::FILE* out) {
@@ -63,7 +97,7 @@ class BlockBatch {
     oldSpans_.clear();
     for (const std::uint32_t index : wanted_) {
       errno = 0;
-      if (!oldReader.Seek(positions.offsets[index], positions.Line(index)) || !oldReader.Next()) {
+      if (!oldReader.Seek(positions.Offset(index), positions.Line(index)) || !oldReader.Next()) {
         if (errno == 0) errno = ESPIPE;
         return false;
       }
@@ -71,38 +105,50 @@ class BlockBatch {
       oldTexts_.append(oldReader.record());
     }
     oldSpans_.push_back(oldTexts_.size());
+    const std::string_view oldTexts(oldTexts_);
+    const std::string_view newTexts(newTexts_);
     for (const Block& block : blocks_) {
       std::string_view oldText;
       std::uint64_t oldLine = 0;
       if (block.outcome != DiffOutcome::kAdded) {
         const auto at = static_cast<std::size_t>(
             std::lower_bound(wanted_.begin(), wanted_.end(), block.oldIndex) - wanted_.begin());
-        oldText =
-            std::string_view(oldTexts_).substr(oldSpans_[at], oldSpans_[at + 1] - oldSpans_[at]);
+        oldText = oldTexts.substr(oldSpans_[at], oldSpans_[at + 1] - oldSpans_[at]);
         oldLine = positions.Line(block.oldIndex);
       }
-      const std::string text =
-          FormatDiffBlock(block.outcome, oldLine, oldText, block.newLine,
-                          std::string_view(newTexts_).substr(block.newStart, block.newLength));
-      std::fwrite(text.data(), 1, text.size(), out);
+      AppendDiffBlock(shown_, block.outcome, oldLine, oldText, block.newLine,
+                      newTexts.substr(block.newStart, block.newLength));
+      if (shown_.size() >= kShownChunk) Write(out);
     }
     blocks_.clear();
     newTexts_.clear();
+    oldBytes_ = 0;
+    Write(out);
     return true;
   }
 
  private:
+  static constexpr std::size_t kShownChunk = 1U << 16;
+
+  // A failed write shows in the stream's error state, which the command checks at its end.
+  void Write(std::FILE* out) {
+    std::fwrite(shown_.data(), 1, shown_.size(), out);
+    shown_.clear();
+  }
+
   struct Block {
-    DiffOutcome outcome;
-    std::uint32_t oldIndex;
     std::uint64_t newLine;
-    std::size_t newStart, newLength;
+    std::uint32_t oldIndex;
+    std::uint32_t newStart, newLength;
+    DiffOutcome outcome;
   };
   std::vector<Block> blocks_;
   std::string newTexts_;
+  std::uint64_t oldBytes_ = 0;
   std::vector<std::uint32_t> wanted_;
   std::string oldTexts_;
   std::vector<std::size_t> oldSpans_;
+  std::string shown_;
 };
 
 using FileHandle = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
@@ -195,10 +241,10 @@ int DiffCloneFiles(const char* oldName, std::FILE* oldFile, const char* newName,
   RecordPositions positions;
   while (oldReader.Next()) {
     // Indices are 32-bit; a file of that many records would not fit in memory anyway.
-    if (positions.offsets.size() == UINT32_MAX) return Unreadable(failure, oldName, EFBIG);
-    const auto at = static_cast<std::uint32_t>(positions.offsets.size());
+    if (positions.size() == UINT32_MAX) return Unreadable(failure, oldName, EFBIG);
+    const auto at = static_cast<std::uint32_t>(positions.size());
     if (oldReader.piece() > 0) positions.continuations.push_back(at);
-    positions.offsets.push_back(oldReader.offset());
+    positions.Add(oldReader.offset());
     index.AddOld(DigestRecord(oldReader.record()));
   }
   if (oldReader.failed()) return Unreadable(failure, oldName, errno);
@@ -208,22 +254,47 @@ int DiffCloneFiles(const char* oldName, std::FILE* oldFile, const char* newName,
 
   RecordReader newReader(newFile);
   BlockBatch batch;
-  while (newReader.Next()) {
-    const DiffIndex::Pairing pairing = index.PairNew(DigestRecord(newReader.record()));
+  // NEW's records are paired a few behind their reading, so that the index's memory they need
+  // is fetched while the ones before are paired.
+  struct Pending {
+    RecordDigest digest;
+    std::uint64_t line = 0;
+    std::string text;
+  };
+  constexpr std::size_t kAhead = 16;
+  std::array<Pending, kAhead> pending;
+  std::size_t first = 0, waiting = 0;
+  const auto pairFirst = [&]() {
+    const Pending& record = pending[first];
+    first = (first + 1) % kAhead;
+    --waiting;
+    const DiffIndex::Pairing pairing = index.PairNew(record.digest);
     tally.Count(pairing.outcome);
-    if (pairing.outcome == DiffOutcome::kSame) continue;
-    batch.Add(pairing.outcome, pairing.oldIndex, newReader.line(), newReader.record());
-    if (batch.Full() && !batch.Flush(oldReader, positions, out)) {
-      return Unreadable(failure, oldName, errno);
-    }
+    if (pairing.outcome == DiffOutcome::kSame) return true;
+    batch.Add(pairing.outcome, pairing.oldIndex, record.line, record.text, positions);
+    return !batch.Full() || batch.Flush(oldReader, positions, out);
+  };
+  bool readAgain = true;
+  while (readAgain && newReader.Next()) {
+    if (waiting == kAhead) readAgain = pairFirst();
+    Pending& record = pending[(first + waiting) % kAhead];
+    record.digest = DigestRecord(newReader.record());
+    record.line = newReader.line();
+    record.text.assign(newReader.record());
+    index.Prefetch(record.digest.key);
+    if (waiting >= kAhead / 2)
+      index.PrefetchPartner(pending[(first + waiting - kAhead / 2) % kAhead].digest.key);
+    ++waiting;
   }
+  while (readAgain && waiting > 0) readAgain = pairFirst();
+  if (!readAgain) return Unreadable(failure, oldName, errno);
   if (newReader.failed()) return Unreadable(failure, newName, errno);
   NoteEndMark(newName, newReader, notes);
   if (newReader.failed()) return Unreadable(failure, newName, errno);
   if (!batch.Flush(oldReader, positions, out)) return Unreadable(failure, oldName, errno);
   for (const std::uint32_t removed : index.Unpaired()) {
     tally.Count(DiffOutcome::kRemoved);
-    batch.Add(DiffOutcome::kRemoved, removed, 0, "");
+    batch.Add(DiffOutcome::kRemoved, removed, 0, "", positions);
     if (batch.Full() && !batch.Flush(oldReader, positions, out)) {
       return Unreadable(failure, oldName, errno);
     }

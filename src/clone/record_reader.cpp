@@ -1,5 +1,6 @@
 #include "clone/record_reader.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -61,8 +62,19 @@ std::uint64_t RecordReader::BytesAfterEndMark(std::uint64_t& markLine) {
 }
 
 bool RecordReader::Seek(std::uint64_t offset, std::uint64_t line) {
-  // The next record read forward needs no seek, which would drop what the stream has buffered.
-  if (!atConsumed_ || offset != consumed_) {
+  // A record a little ahead is reached by reading on: a seek would drop what the stream has
+  // buffered and cost a call to the system each time.
+  constexpr std::uint64_t kReadOnLimit = 1U << 20;
+  if (atConsumed_ && offset >= consumed_ && offset - consumed_ <= kReadOnLimit) {
+    char skipped[4096];
+    while (consumed_ < offset) {
+      const std::size_t wanted =
+          static_cast<std::size_t>(std::min<std::uint64_t>(sizeof skipped, offset - consumed_));
+      const std::size_t got = std::fread(skipped, 1, wanted, file_);
+      if (got == 0) return false;
+      consumed_ += got;
+    }
+  } else {
     if (offset > static_cast<std::uint64_t>(LONG_MAX)) return false;
     if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) return false;
     consumed_ = offset;
