@@ -391,3 +391,33 @@ def test_install_puts_the_docs_and_the_manual_page_in_place(tmp_path):
     assert (docs / "USER_GUIDE.md").read_bytes() == (REPO / "docs/USER_GUIDE.md").read_bytes()
     assert (docs / "copyright").read_bytes() == (REPO / "LICENSE").read_bytes()
     assert f"talven ({version})".encode() in gzip.decompress((docs / "changelog.gz").read_bytes())
+    completion = tmp_path / "share/bash-completion/completions/talven"
+    assert completion.read_bytes() == (REPO / "completion/talven.bash").read_bytes()
+
+
+# (the words typed so far, the last one being completed; what bash offers)
+COMPLETIONS = [
+    (["--tr"], ["--trace"]),
+    (["--exit-code", "KM50"], ["KM504R", "KM503R", "KM500R", "KM506R", "KM508R", "KM506E"]),
+    (["QRX"], ["QRX320A", "QRX620A", "QRX320PL", "QRX620PL"]),
+    (["KM504R", "/dev/nul"], ["/dev/null"]),
+    (["KM504R", "3", "S"], ["SLAVE"]),
+    (["KM504R", "3", "MASTER", "my"], ["my backup.txt"]),
+    (["KM504R", "3", "MASTER", "f.txt", ""], ["0", "1"]),
+    (["--trace", "w.log", "KM504R", "3", "C"], ["COMPARE"]),
+    (["--check", "my"], ["my backup.txt"]),
+    (["--diff", "a.txt", "my"], ["my backup.txt"]),
+]
+
+
+@pytest.mark.parametrize("words,offered", COMPLETIONS)
+def test_bash_completion(tmp_path, words, offered):
+    (tmp_path / "my backup.txt").write_text("")
+    script = (f'source "{REPO}/completion/talven.bash"\n'
+              'complete -p talven >/dev/null || exit 3\n'
+              'COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _talven\n'
+              'printf "%s\\n" "${COMPREPLY[@]}"\n')
+    result = subprocess.run(["bash", "-c", script, "talven", BINARY, *words], cwd=tmp_path,
+                            capture_output=True, timeout=WAIT)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.decode().splitlines() == offered
