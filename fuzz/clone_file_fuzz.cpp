@@ -57,7 +57,7 @@ std::string ReadBack(const std::string& stored, std::size_t capacity) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
-  // The transfers read with 4092 and 4096; small capacities reach the cut of long lines quickly.
+  // The transfers read with 4093 and 4096; small capacities reach the cut of long lines quickly.
   const std::size_t capacity = input.ConsumeIntegralInRange<std::size_t>(2, 4097);
   const std::string file = input.ConsumeRemainingBytesAsString();
 

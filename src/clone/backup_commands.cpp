@@ -1,10 +1,16 @@
 #include "clone/backup_commands.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <memory>
 #include <new>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "clone/clone_file.h"
@@ -23,10 +29,30 @@ int Unreadable(ReadFailure& failure, const char* name, int error) {
 }
 
 // Where OLD's records stand, to show them again: an offset each, and the few records that continue
-// a cut line, from which every record's line number follows.
+// a cut line, from which every record's line number follows. An offset is kept in 32 bits, with
+// the records from which its high bits change.
 struct RecordPositions {
-  std::vector<std::uint64_t> offsets;
+  std::vector<std::uint32_t> lowOffsets;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> highFrom;  // (first record, high bits)
   std::vector<std::uint32_t> continuations;
+
+  std::size_t size() const { return lowOffsets.size(); }
+  void Add(std::uint64_t offset) {
+    const auto high = static_cast<std::uint32_t>(offset >> 32);
+    if (high != (highFrom.empty() ? 0 : highFrom.back().second)) {
+      highFrom.emplace_back(static_cast<std::uint32_t>(lowOffsets.size()), high);
+    }
+    lowOffsets.push_back(static_cast<std::uint32_t>(offset));
+  }
+  std::uint64_t Offset(std::uint32_t index) const {
+    const auto after =
+        std::upper_bound(highFrom.begin(), highFrom.end(), index,
+                         [](std::uint32_t at, const std::pair<std::uint32_t, std::uint32_t>& from) {
+                           return at < from.first;
+                         });
+    const std::uint64_t high = after == highFrom.begin() ? 0 : std::prev(after)->second;
+    return high << 32 | lowOffsets[index];
+  }
 
   std::uint64_t Line(std::uint32_t index) const {
     const auto before = std::upper_bound(continuations.begin(), continuations.end(), index);
@@ -34,20 +60,132 @@ struct RecordPositions {
   }
 };
 
-void PrintBlock(std::FILE* out, DiffOutcome outcome, std::uint64_t oldLine, const char* oldText,
-                std::uint64_t newLine, const char* newText) {
-  const std::string block = FormatDiffBlock(outcome, oldLine, oldText, newLine, newText);
-  std::fwrite(block.data(), 1, block.size(), out);
-}
+// The blocks of a stretch of NEW, waiting for the texts of OLD they show. OLD's records are read
+// again in the order they stand in OLD, one forward pass per batch, however NEW is ordered; a batch
+// holds a few MiB of text at most.
+class BlockBatch {
+ public:
+  static constexpr std::size_t kMaxBlocks = 1U << 16;
+  static constexpr std::size_t kMaxText = 8U << 20;
 
-// OLD's record at index, read again; nullptr when OLD cannot go back (a pipe) or fails.
-const char* Reread(RecordReader& reader, const RecordPositions& positions, std::uint32_t index) {
-  errno = 0;
-  if (!reader.Seek(positions.offsets[index], positions.Line(index)) || !reader.Next()) {
-    if (errno == 0) errno = ESPIPE;
+  void Add(DiffOutcome outcome, std::uint32_t oldIndex, std::uint64_t newLine,
+           std::string_view newText, const RecordPositions& positions) {
+    blocks_.push_back({newLine, oldIndex, static_cast<std::uint32_t>(newTexts_.size()),
+                       static_cast<std::uint32_t>(newText.size()), outcome});
+    newTexts_.append(newText);
+    if (outcome != DiffOutcome::kAdded) {
+      // What OLD's record takes in the file; its text is no longer.
+      const std::size_t next = std::size_t{oldIndex} + 1;
+      oldBytes_ += next < positions.size() ? positions.Offset(static_cast<std::uint32_t>(next)) -
+                                                 positions.Offset(oldIndex)
+                                           : kRecordTextMax;
+    }
+  }
+  bool Full() const {
+    return blocks_.size() >= kMaxBlocks || newTexts_.size() + oldBytes_ >= kMaxText;
+  }
+
+  // Prints the blocks in the order they were added; false when OLD cannot be read again.
+  bool Flush(RecordReader& oldReader, const RecordPositions& positions, std::FILE* out) {
+    wanted_.clear();
+    for (const Block& block : blocks_) {
+      if (block.outcome != DiffOutcome::kAdded) wanted_.push_back(block.oldIndex);
+    }
+    std::sort(wanted_.begin(), wanted_.end());
+    wanted_.erase(std::unique(wanted_.begin(), wanted_.end()), wanted_.end());
+    oldTexts_.clear();
+    oldSpans_.clear();
+    for (const std::uint32_t index : wanted_) {
+      errno = 0;
+      if (!oldReader.Seek(positions.Offset(index), positions.Line(index)) || !oldReader.Next()) {
+        if (errno == 0) errno = ESPIPE;
+        return false;
+      }
+      oldSpans_.push_back(oldTexts_.size());
+      oldTexts_.append(oldReader.record());
+    }
+    oldSpans_.push_back(oldTexts_.size());
+    const std::string_view oldTexts(oldTexts_);
+    const std::string_view newTexts(newTexts_);
+    for (const Block& block : blocks_) {
+      std::string_view oldText;
+      std::uint64_t oldLine = 0;
+      if (block.outcome != DiffOutcome::kAdded) {
+        const auto at = static_cast<std::size_t>(
+            std::lower_bound(wanted_.begin(), wanted_.end(), block.oldIndex) - wanted_.begin());
+        oldText = oldTexts.substr(oldSpans_[at], oldSpans_[at + 1] - oldSpans_[at]);
+        oldLine = positions.Line(block.oldIndex);
+      }
+      AppendDiffBlock(shown_, block.outcome, oldLine, oldText, block.newLine,
+                      newTexts.substr(block.newStart, block.newLength));
+      if (shown_.size() >= kShownChunk) Write(out);
+    }
+    blocks_.clear();
+    newTexts_.clear();
+    oldBytes_ = 0;
+    Write(out);
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kShownChunk = 1U << 16;
+
+  // A failed write shows in the stream's error state, which the command checks at its end.
+  void Write(std::FILE* out) {
+    std::fwrite(shown_.data(), 1, shown_.size(), out);
+    shown_.clear();
+  }
+
+  struct Block {
+    std::uint64_t newLine;
+    std::uint32_t oldIndex;
+    std::uint32_t newStart, newLength;
+    DiffOutcome outcome;
+  };
+  std::vector<Block> blocks_;
+  std::string newTexts_;
+  std::uint64_t oldBytes_ = 0;
+  std::vector<std::uint32_t> wanted_;
+  std::string oldTexts_;
+  std::vector<std::size_t> oldSpans_;
+  std::string shown_;
+};
+
+using FileHandle = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// A file that cannot go back, such as a pipe, is copied as it is read once, so that its records can
+// be shown again from the copy. Answers the file to read: the copy, or file itself.
+std::FILE* Rereadable(std::FILE* file, FileHandle& copy, int& error) {
+  if (std::fseek(file, 0, SEEK_CUR) == 0) return file;
+  copy.reset(std::tmpfile());
+  if (copy == nullptr) {
+    error = errno;
     return nullptr;
   }
-  return reader.text();
+  std::vector<char> buffer(1U << 16);
+  std::size_t count = 0;
+  while ((count = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+    if (std::fwrite(buffer.data(), 1, count, copy.get()) != count) break;
+  }
+  if (std::ferror(file) || std::ferror(copy.get()) || std::fflush(copy.get()) != 0) {
+    error = errno != 0 ? errno : EIO;
+    return nullptr;
+  }
+  std::rewind(copy.get());
+  return copy.get();
+}
+
+// Text after a 0x1A byte is never read by a transfer, nor compared here: noted as --check notes it.
+void NoteEndMark(const char* name, RecordReader& reader, std::FILE* notes) {
+  std::uint64_t markLine = 0;
+  const std::uint64_t afterMark = reader.BytesAfterEndMark(markLine);
+  if (afterMark == 0 || notes == nullptr) return;
+  std::fflush(stdout);
+  std::fprintf(notes,
+               "talven: %s: line %llu: note: 0x1A ends the file here; the %llu bytes after "
+               "it are not read\n",
+               name, static_cast<unsigned long long>(markLine),
+               static_cast<unsigned long long>(afterMark));
 }
 
 // The reason for a file that could not be read goes to standard error; a report that standard
@@ -67,7 +205,8 @@ int Answered(int status, const ReadFailure& failure) {
 int ReportCloneFileCheck(const char* name, std::FILE* file, std::FILE* out, ReadFailure& failure) {
   RecordReader reader(file);
   FileCheck check;
-  while (reader.Next()) check.AddRecord(reader.text(), reader.line(), reader.piece());
+  while (reader.Next())
+    check.AddRecord(reader.record(), reader.line(), reader.piece(), reader.cut());
   std::uint64_t markLine = 0;
   const std::uint64_t afterMark = reader.BytesAfterEndMark(markLine);
   if (reader.failed()) return Unreadable(failure, name, errno);
@@ -83,50 +222,84 @@ int ReportCloneFileCheck(const char* name, std::FILE* file, std::FILE* out, Read
   }
   // An emptied backup must not pass for a sound one.
   if (check.records() == 0) std::fprintf(out, "%s: no records; a transfer sends nothing\n", name);
-  std::fprintf(out, "%s: %llu records, %llu distinct keys, %llu not valid, SUM %04X\n", name,
-               static_cast<unsigned long long>(check.records()),
+  std::fprintf(out, "%s: %llu record%s, %llu distinct key%s, %llu not valid, SUM %04X\n", name,
+               static_cast<unsigned long long>(check.records()), check.records() == 1 ? "" : "s",
                static_cast<unsigned long long>(check.distinctKeys()),
-               static_cast<unsigned long long>(check.bad()), unsigned{check.sessionSum()});
+               check.distinctKeys() == 1 ? "" : "s", static_cast<unsigned long long>(check.bad()),
+               unsigned{check.sessionSum()});
   return check.passed() ? kFilesAgree : kFilesDisagree;
 }
 
 int DiffCloneFiles(const char* oldName, std::FILE* oldFile, const char* newName, std::FILE* newFile,
-                   std::FILE* out, ReadFailure& failure, DiffTally& tally) {
-  RecordReader oldReader(oldFile);
+                   std::FILE* out, ReadFailure& failure, DiffTally& tally, std::FILE* notes) {
+  FileHandle copy(nullptr, &std::fclose);
+  int copyError = 0;
+  std::FILE* const oldText = Rereadable(oldFile, copy, copyError);
+  if (oldText == nullptr) return Unreadable(failure, oldName, copyError);
+  RecordReader oldReader(oldText);
   DiffIndex index;
   RecordPositions positions;
   while (oldReader.Next()) {
     // Indices are 32-bit; a file of that many records would not fit in memory anyway.
-    if (positions.offsets.size() == UINT32_MAX) return Unreadable(failure, oldName, EFBIG);
-    const auto at = static_cast<std::uint32_t>(positions.offsets.size());
+    if (positions.size() == UINT32_MAX) return Unreadable(failure, oldName, EFBIG);
+    const auto at = static_cast<std::uint32_t>(positions.size());
     if (oldReader.piece() > 0) positions.continuations.push_back(at);
-    positions.offsets.push_back(oldReader.offset());
-    index.AddOld(DigestRecord(oldReader.text()));
+    positions.Add(oldReader.offset());
+    index.AddOld(DigestRecord(oldReader.record()));
   }
+  if (oldReader.failed()) return Unreadable(failure, oldName, errno);
+  NoteEndMark(oldName, oldReader, notes);
   if (oldReader.failed()) return Unreadable(failure, oldName, errno);
   index.Seal();
 
   RecordReader newReader(newFile);
-  while (newReader.Next()) {
-    const DiffIndex::Pairing pairing = index.PairNew(DigestRecord(newReader.text()));
+  BlockBatch batch;
+  // NEW's records are paired a few behind their reading, so that the index's memory they need
+  // is fetched while the ones before are paired.
+  struct Pending {
+    RecordDigest digest;
+    std::uint64_t line = 0;
+    std::string text;
+  };
+  constexpr std::size_t kAhead = 16;
+  std::array<Pending, kAhead> pending;
+  std::size_t first = 0, waiting = 0;
+  const auto pairFirst = [&]() {
+    const Pending& record = pending[first];
+    first = (first + 1) % kAhead;
+    --waiting;
+    const DiffIndex::Pairing pairing = index.PairNew(record.digest);
     tally.Count(pairing.outcome);
-    if (pairing.outcome == DiffOutcome::kSame) continue;
-    if (pairing.outcome == DiffOutcome::kAdded) {
-      PrintBlock(out, pairing.outcome, 0, "", newReader.line(), newReader.text());
-      continue;
-    }
-    const char* oldText = Reread(oldReader, positions, pairing.oldIndex);
-    if (oldText == nullptr) return Unreadable(failure, oldName, errno);
-    PrintBlock(out, pairing.outcome, positions.Line(pairing.oldIndex), oldText, newReader.line(),
-               newReader.text());
+    if (pairing.outcome == DiffOutcome::kSame) return true;
+    batch.Add(pairing.outcome, pairing.oldIndex, record.line, record.text, positions);
+    return !batch.Full() || batch.Flush(oldReader, positions, out);
+  };
+  bool readAgain = true;
+  while (readAgain && newReader.Next()) {
+    if (waiting == kAhead) readAgain = pairFirst();
+    Pending& record = pending[(first + waiting) % kAhead];
+    record.digest = DigestRecord(newReader.record());
+    record.line = newReader.line();
+    record.text.assign(newReader.record());
+    index.Prefetch(record.digest.key);
+    if (waiting >= kAhead / 2)
+      index.PrefetchPartner(pending[(first + waiting - kAhead / 2) % kAhead].digest.key);
+    ++waiting;
   }
+  while (readAgain && waiting > 0) readAgain = pairFirst();
+  if (!readAgain) return Unreadable(failure, oldName, errno);
   if (newReader.failed()) return Unreadable(failure, newName, errno);
+  NoteEndMark(newName, newReader, notes);
+  if (newReader.failed()) return Unreadable(failure, newName, errno);
+  if (!batch.Flush(oldReader, positions, out)) return Unreadable(failure, oldName, errno);
   for (const std::uint32_t removed : index.Unpaired()) {
     tally.Count(DiffOutcome::kRemoved);
-    const char* oldText = Reread(oldReader, positions, removed);
-    if (oldText == nullptr) return Unreadable(failure, oldName, errno);
-    PrintBlock(out, DiffOutcome::kRemoved, positions.Line(removed), oldText, 0, "");
+    batch.Add(DiffOutcome::kRemoved, removed, 0, "", positions);
+    if (batch.Full() && !batch.Flush(oldReader, positions, out)) {
+      return Unreadable(failure, oldName, errno);
+    }
   }
+  if (!batch.Flush(oldReader, positions, out)) return Unreadable(failure, oldName, errno);
   std::fprintf(out, "%s\n", FormatDiffSummary(tally).c_str());
   return tally.differs() ? kFilesDisagree : kFilesAgree;
 }
@@ -164,7 +337,7 @@ int RunDiffCommand(const char* oldPath, const char* newPath) {
   DiffTally tally;
   int status = kFileUnreadable;
   try {
-    status = DiffCloneFiles(oldPath, oldFile, newPath, newFile, stdout, failure, tally);
+    status = DiffCloneFiles(oldPath, oldFile, newPath, newFile, stdout, failure, tally, stderr);
   } catch (const std::bad_alloc&) {
     // OLD is the file that is held in memory, as digests.
     status = Unreadable(failure, oldPath, ENOMEM);

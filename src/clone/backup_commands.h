@@ -20,8 +20,11 @@ struct ReadFailure {
 
 // The check's report goes to out; a read failure answers kFileUnreadable and fills failure.
 int ReportCloneFileCheck(const char* name, std::FILE* file, std::FILE* out, ReadFailure& failure);
+// The same for the diff; each file is read once from its start, in order (OLD, when it cannot go
+// back, into a temporary copy), and the notes on either file go to notes when it is given.
 int DiffCloneFiles(const char* oldName, std::FILE* oldFile, const char* newName, std::FILE* newFile,
-                   std::FILE* out, ReadFailure& failure, DiffTally& tally);
+                   std::FILE* out, ReadFailure& failure, DiffTally& tally,
+                   std::FILE* notes = nullptr);
 
 // Open the files, report to standard output and a read failure to standard error.
 int RunCheckCommand(const char* path);

@@ -17,23 +17,17 @@ void Keep(CloneFileCheck& check, const LineFault& fault) {
 CloneFileCheck CheckCloneFile(std::FILE* file) {
   CloneFileCheck check;
   RecordReader reader(file);
-  // The fault of a line is kept until the next record shows whether the line went on.
-  LineFault current;
   while (reader.Next()) {
-    if (reader.piece() > 0) {
-      std::snprintf(current.reason, sizeof current.reason, "longer than %zu characters",
-                    kSentRecordMax);
-      continue;
-    }
-    if (current.reason[0] != '\0') Keep(check, current);
-    current = LineFault{};
-    current.line = ++check.records;
-    const RecordCheck record = CheckRecord(reader.text());
-    if (record.fault != RecordFault::kNone) {
-      FormatRecordFault(record, current.reason, sizeof current.reason);
-    }
+    // The rest of a line that was too long: judged with its first record.
+    if (reader.piece() > 0) continue;
+    ++check.records;
+    const RecordCheck record = CheckRecord(reader.record(), reader.cut());
+    if (record.fault == RecordFault::kNone) continue;
+    LineFault fault;
+    fault.line = check.records;
+    FormatRecordFault(record, fault.reason, sizeof fault.reason);
+    Keep(check, fault);
   }
-  if (current.reason[0] != '\0') Keep(check, current);
   return check;
 }
 

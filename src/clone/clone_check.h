@@ -1,6 +1,6 @@
 // The check Master mode makes before it sends anything: every record, read as the transfer reads
-// it, must pass the checksum test that Slave mode applies to received records. A scanner that
-// refuses a record halfway through is left with a mix of old and new data.
+// it, must pass the record rule, which --check applies too. A scanner that refuses a record
+// halfway through is left with a mix of old and new data.
 #pragma once
 
 #include <cstddef>
@@ -11,7 +11,7 @@ namespace talven {
 
 struct LineFault {
   std::uint32_t line = 0;
-  char reason[96] = {};
+  char reason[112] = {};
 };
 
 struct CloneFileCheck {
@@ -24,7 +24,7 @@ struct CloneFileCheck {
 };
 
 // Reads the file to its end as the transfer does: a line longer than one read would go out as more
-// than one record and fails.
+// than one record and fails as a whole.
 CloneFileCheck CheckCloneFile(std::FILE* file);
 
 }  // namespace talven

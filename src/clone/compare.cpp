@@ -55,6 +55,7 @@ std::FILE* CreateLog(MismatchLog& log) {
 void ReportMismatch(MismatchLog& log, const char* fileLine, const char* received) {
   ++log.errorCount;
   std::printf("\n");
+  ProgressLineEnded();
   std::printf("Error Count =%ld\n", log.errorCount);
   std::printf(" Master Data=%s\n", fileLine);
   // "Recive" as spelled since the first release: people's scripts match these lines.

@@ -6,44 +6,32 @@
 #include "clone/record.h"
 #include "clone/record_check.h"
 #include "clone/record_diff.h"
-#include "clone/record_reader.h"
 
 namespace talven {
 
-void FileCheck::AddRecord(const char* text, std::uint64_t line, std::uint32_t piece) {
-  if (piece == 0) {
-    CloseLine();
-    openLine_ = line;
-    openPieces_ = 0;
-    openFault_[0] = '\0';
-    const RecordCheck check = CheckRecord(text);
-    if (check.fault != RecordFault::kNone) FormatRecordFault(check, openFault_, sizeof openFault_);
-  }
-  ++openPieces_;
+void FileCheck::AddRecord(std::string_view text, std::uint64_t line, std::uint32_t piece,
+                          bool cut) {
+  if (piece > 0) return;
   ++records_;
-  // The master sums every record it sends, repeated keys included.
-  sessionSum_ = static_cast<std::uint16_t>(sessionSum_ + ChecksumFieldValue(text));
+  const RecordCheck check = CheckRecord(text, cut);
+  if (check.fault != RecordFault::kNone) {
+    char reason[160];
+    FormatRecordFault(check, reason, sizeof reason);
+    ++bad_;
+    Report(line, reason);
+  }
+  // The master sums every record it sends, repeated keys included: the field as
+  // ChecksumFieldValue reads it, of the text before any NUL.
+  const std::string_view sent = text.substr(0, text.find('\0'));
+  const std::size_t tilde = sent.find('~');
+  if (tilde != std::string_view::npos) {
+    const std::string field(sent.substr(tilde + 1));
+    sessionSum_ = static_cast<std::uint16_t>(sessionSum_ + HexValue(field.c_str()));
+  }
   keys_.push_back(DigestRecord(text).key);
 }
 
-void FileCheck::CloseLine() {
-  if (openPieces_ == 0) return;
-  char text[160];
-  if (openPieces_ > 1) {
-    // A note only: the pieces are what a transfer sends, but not what the file says.
-    std::snprintf(text, sizeof text,
-                  "note: a transfer sends this line as %u records of at most %zu characters",
-                  unsigned{openPieces_}, kSentRecordMax);
-    Report(openLine_, text);
-  } else if (openFault_[0] != '\0') {
-    ++bad_;
-    Report(openLine_, openFault_);
-  }
-  openPieces_ = 0;
-}
-
 void FileCheck::NoteEndMark(std::uint64_t line, std::uint64_t bytesAfter) {
-  CloseLine();
   if (bytesAfter == 0) return;
   char text[160];
   std::snprintf(text, sizeof text,
@@ -53,7 +41,6 @@ void FileCheck::NoteEndMark(std::uint64_t line, std::uint64_t bytesAfter) {
 }
 
 void FileCheck::Finish() {
-  CloseLine();
   std::sort(keys_.begin(), keys_.end());
   distinctKeys_ =
       static_cast<std::uint64_t>(std::unique(keys_.begin(), keys_.end()) - keys_.begin());

@@ -1,9 +1,10 @@
-// What a check of a whole clone file finds: each record judged by the slave's rule, the notes on
+// What a check of a whole clone file finds: each record judged by the record rule, the notes on
 // what a transfer would do differently from the file's text, and the figures of the summary.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace talven {
@@ -12,8 +13,9 @@ class FileCheck {
  public:
   static constexpr std::size_t kShownMessages = 100;
 
-  // Each record as RecordReader yields it, in file order.
-  void AddRecord(const char* text, std::uint64_t line, std::uint32_t piece);
+  // Each record as RecordReader yields it, in file order; the rest of a line that was cut is
+  // judged with its first record.
+  void AddRecord(std::string_view text, std::uint64_t line, std::uint32_t piece, bool cut);
   // Text after the 0x1A mark is never read by a transfer.
   void NoteEndMark(std::uint64_t line, std::uint64_t bytesAfter);
   // Call once, after the last record.
@@ -30,7 +32,6 @@ class FileCheck {
 
  private:
   void Report(std::uint64_t line, const char* text);
-  void CloseLine();
 
   std::uint64_t records_ = 0;
   std::uint64_t bad_ = 0;
@@ -39,10 +40,6 @@ class FileCheck {
   std::vector<std::uint64_t> keys_;
   std::vector<std::string> messages_;
   std::uint64_t unshown_ = 0;
-  // A line's first record is judged once it is known that no cut piece follows it.
-  std::uint64_t openLine_ = 0;
-  std::uint32_t openPieces_ = 0;
-  char openFault_[80] = {};
 };
 
 }  // namespace talven

@@ -1,9 +1,11 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "clone/clone_check.h"
 #include "clone/clone_file.h"
 #include "clone/record.h"
+#include "clone/record_reader.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
 #include "process/clock.h"
@@ -43,8 +45,9 @@ void CheckBeforeSending() {
   }
   if (check.faultCount > CloneFileCheck::kFaultsKept) {
     char more[64];
-    std::snprintf(more, sizeof more, "%u more records fail the check",
-                  static_cast<unsigned>(check.faultCount - CloneFileCheck::kFaultsKept));
+    const unsigned count = static_cast<unsigned>(check.faultCount - CloneFileCheck::kFaultsKept);
+    std::snprintf(more, sizeof more, "%u more record%s the check", count,
+                  count == 1 ? " fails" : "s fail");
     ReportError(name, more);
   }
   if (check.records == 0) ReportError(name, "holds no records to send");
@@ -62,6 +65,7 @@ void CheckBeforeSending() {
 
 void PrintRejectedExchange(const char* reply, const char* sent) {
   std::printf("\n");
+  ProgressLineEnded();
   std::printf("ERR Rx=[%s]\n", reply);
   std::printf("    Tx=[%s]\n", sent);
 }
@@ -72,6 +76,7 @@ bool DeliverRecord(char* reply) {
   for (int send = 0; send < kSendsPerRecord; ++send) {
     SendCommand(gTransmitLineBuffer);
     ReceiveReply(reply);
+    NoteReceivedLineEnd(reply);
     if (std::strcmp(reply, "OK") == 0) return true;
     PrintRejectedExchange(reply, gTransmitLineBuffer);
   }
@@ -82,12 +87,33 @@ bool DeliverRecord(char* reply) {
 // again.
 [[noreturn]] void LeaveForRefusedRecord(std::uint32_t number, const char* record,
                                         const char* reply) {
-  char reason[256];
+  // The record is named by the start of its text, as the file shows it.
+  const int shown = static_cast<int>(std::min<std::size_t>(std::strcspn(record, ","), 16));
+  char held[64];
+  if (number == 0) {
+    std::snprintf(held, sizeof held, "holds none of the records");
+  } else {
+    std::snprintf(held, sizeof held, "holds only the %u record%s before it", unsigned{number},
+                  number == 1 ? "" : "s");
+  }
+  // The reply stays on the one line: an LF shows as "\n", another control byte as "?".
+  char answer[96];
+  std::size_t length = 0;
+  for (const char* p = reply; *p != '\0' && p < reply + 40; ++p) {
+    if (*p == '\n') {
+      answer[length++] = '\\';
+      answer[length++] = 'n';
+    } else {
+      answer[length++] = static_cast<unsigned char>(*p) < 0x20 ? '?' : *p;
+    }
+  }
+  answer[length] = '\0';
+  char reason[320];
   std::snprintf(reason, sizeof reason,
-                "record %u (key %X) was refused %d times, last reply [%.40s]; the scanner now "
-                "holds only the %u records before it: repeat the transfer",
-                unsigned{number + 1}, static_cast<unsigned>(RecordKey(record)), kSendsPerRecord,
-                reply, unsigned{number});
+                "record %u (%.*s) was refused %d times, last reply [%s]; the scanner now %s: "
+                "repeat the transfer%s%s",
+                unsigned{number + 1}, shown, record, kSendsPerRecord, answer, held,
+                reply[0] == '\n' ? "; " : "", reply[0] == '\n' ? kLineEndHint : "");
   ReportError(gConfig.fileName, reason);
   Terminate(-1);
 }
@@ -106,19 +132,22 @@ bool RunMaster() {
   char* const reply = gReceiveLineBuffer;
   SendCommand("MDL");
   ReceiveLine(reply);
+  NoteReceivedLineEnd(reply);
 
   std::memcpy(gTransmitLineBuffer, kRecordPrefix, kPrefixLength);
   char* const record = gTransmitLineBuffer + kPrefixLength;
-  // The record follows the prefix; with its terminator the whole command fits the buffer.
-  const std::size_t recordCapacity = kLineBufferSize - kPrefixLength;
+  // The record follows the prefix; with its terminator the whole command fits the buffer. The
+  // reader takes a record with its line end in one read, as the check before sending read it.
+  static_assert(kPrefixLength + kRecordTextMax + 1 == kLineBufferSize);
+  RecordReader reader(gConfig.cloneFile);
   const std::uint32_t groupSize = std::uint32_t{gConfig.progressScale} + 1;
   std::uint32_t sent = 0;
   std::uint16_t sessionSum = 0;
-  while (ReadTextLine(gConfig.cloneFile, record, recordCapacity) > 0) {
-    TrimTrailingNewlines(record);
+  while (reader.Next()) {
+    std::memcpy(record, reader.text(), reader.length() + 1);
     if (!DeliverRecord(reply)) LeaveForRefusedRecord(sent, record, reply);
     sessionSum = static_cast<std::uint16_t>(sessionSum + ChecksumFieldValue(record));
-    if (sent % groupSize == gConfig.progressScale) std::printf("o");
+    if (sent % groupSize == gConfig.progressScale) PrintProgressMarkOnLine();
     ++sent;
   }
 
@@ -127,6 +156,7 @@ bool RunMaster() {
     std::snprintf(gTransmitLineBuffer, kLineBufferSize, "SUM %04X\r", unsigned{sessionSum});
     SendCommand(gTransmitLineBuffer);
     ReceiveLine(reply);
+    NoteReceivedLineEnd(reply);
     if (std::strcmp(reply, "OK") != 0) {
       PrintRejectedExchange(reply, gTransmitLineBuffer);
       std::printf("Checksum Error!!\n ");

@@ -36,10 +36,12 @@ std::uint16_t ChecksumFieldValue(const char* record) {
 }
 
 std::uint16_t RecordChecksum(const char* record) {
+  return BodyChecksum(std::string_view(record, std::strcspn(record, "~")));
+}
+
+std::uint16_t BodyChecksum(std::string_view body) {
   std::uint16_t sum = 253;
-  for (const char* p = record; *p != '\0' && *p != '~'; ++p) {
-    sum = static_cast<std::uint16_t>(sum + static_cast<signed char>(*p));
-  }
+  for (const char c : body) sum = static_cast<std::uint16_t>(sum + static_cast<signed char>(c));
   return sum;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace talven {
 
@@ -13,6 +14,8 @@ std::uint16_t ChecksumFieldValue(const char* record);
 
 // 253 plus every body byte taken as a signed 8-bit value, modulo 65536.
 std::uint16_t RecordChecksum(const char* record);
+// The same sum over a body given whole (the text before the "~").
+std::uint16_t BodyChecksum(std::string_view body);
 
 // True when the checksum of the body equals the field read with at most four hex digits; a record
 // without "~" is invalid.

@@ -1,8 +1,8 @@
 #include "clone/record_diff.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
-#include <numeric>
 
 namespace talven {
 
@@ -19,74 +19,87 @@ std::uint64_t Hash(std::uint64_t hash, std::string_view text) {
   return hash;
 }
 
-// The slot a key's probe starts at; size is a power of two.
+// The slot a key's probe starts at, for a table of fewer than 2^32 slots.
 std::size_t Slot(std::uint64_t key, std::size_t size) {
-  return static_cast<std::size_t>((key ^ (key >> 32)) * 0x9E3779B97F4A7C15ULL >> 7) & (size - 1);
+  const std::uint64_t mixed = (key ^ (key >> 32)) * 0x9E3779B97F4A7C15ULL;
+  return static_cast<std::size_t>(((mixed >> 32) * size) >> 32);
 }
 
 }  // namespace
 
-std::string_view RecordKeyText(const char* record) {
-  return std::string_view(record, std::strcspn(record, ",~"));
+std::string_view RecordKeyText(std::string_view record) {
+  return record.substr(0, std::min(record.find_first_of(",~"), record.size()));
 }
 
-RecordDigest DigestRecord(const char* record) {
+RecordDigest DigestRecord(std::string_view record) {
   // The key is the text's beginning: one pass over the bytes gives both.
   const std::string_view key = RecordKeyText(record);
   const std::uint64_t keyHash = Hash(kHashStart, key);
-  return {keyHash, Hash(keyHash, record + key.size())};
+  return {keyHash, Hash(keyHash, record.substr(key.size()))};
+}
+
+void DiffIndex::AddOld(const RecordDigest& digest) {
+  records_.push_back({digest, static_cast<std::uint32_t>(records_.size())});
 }
 
 void DiffIndex::Seal() {
-  byKey_.resize(old_.size());
-  std::iota(byKey_.begin(), byKey_.end(), 0U);
-  std::sort(byKey_.begin(), byKey_.end(), [this](std::uint32_t a, std::uint32_t b) {
-    return old_[a].key != old_[b].key ? old_[a].key < old_[b].key : a < b;
+  // Sorted as a whole, the records lie by key, each key's in file order, where one look finds
+  // both a key's next partner and its digest.
+  std::sort(records_.begin(), records_.end(), [](const OldRecord& a, const OldRecord& b) {
+    return a.digest.key != b.digest.key ? a.digest.key < b.digest.key : a.index < b.index;
   });
-  taken_.assign(old_.size(), 0);
-  // A table at most half full finds a key in one or two probes, where a binary search of a
-  // million keys costs twenty misses of the cache.
-  std::size_t size = 2;
-  while (size < 2 * old_.size()) size *= 2;
-  slots_.assign(size, 0);
-  for (std::size_t first = 0; first < byKey_.size(); ++first) {
-    if (first > 0 && old_[byKey_[first]].key == old_[byKey_[first - 1]].key) continue;
-    std::size_t slot = Slot(old_[byKey_[first]].key, size);
-    while (slots_[slot] != 0) slot = (slot + 1) & (size - 1);
-    slots_[slot] = static_cast<std::uint32_t>(first + 1);
+  // A table at most two thirds full finds a key in a probe or two, where a binary search of a
+  // million keys costs twenty misses of the cache. Each slot keeps its key's count of pairings
+  // beside it.
+  const std::size_t size = records_.size() + records_.size() / 2 + 2;
+  slots_.assign(size, KeySlot{});
+  for (std::size_t first = 0; first < records_.size(); ++first) {
+    if (first > 0 && records_[first].digest.key == records_[first - 1].digest.key) continue;
+    std::size_t slot = Slot(records_[first].digest.key, size);
+    while (slots_[slot].first != 0) slot = slot + 1 == size ? 0 : slot + 1;
+    slots_[slot].first = static_cast<std::uint32_t>(first + 1);
   }
 }
 
-std::size_t DiffIndex::FindKey(std::uint64_t key) const {
-  for (std::size_t slot = Slot(key, slots_.size()); slots_[slot] != 0;
-       slot = (slot + 1) & (slots_.size() - 1)) {
-    const std::size_t first = slots_[slot] - 1;
-    if (old_[byKey_[first]].key == key) return first;
+DiffIndex::KeySlot* DiffIndex::FindKey(std::uint64_t key) {
+  for (std::size_t slot = Slot(key, slots_.size()); slots_[slot].first != 0;
+       slot = slot + 1 == slots_.size() ? 0 : slot + 1) {
+    if (records_[slots_[slot].first - 1].digest.key == key) return &slots_[slot];
   }
-  return byKey_.size();
+  return nullptr;
+}
+
+void DiffIndex::Prefetch(std::uint64_t key) const {
+  __builtin_prefetch(&slots_[Slot(key, slots_.size())]);
+}
+
+void DiffIndex::PrefetchPartner(std::uint64_t key) const {
+  const KeySlot& slot = slots_[Slot(key, slots_.size())];
+  if (slot.first != 0) __builtin_prefetch(&records_[slot.first - 1 + slot.taken]);
 }
 
 DiffIndex::Pairing DiffIndex::PairNew(const RecordDigest& digest) {
-  const std::size_t first = FindKey(digest.key);
-  if (first == byKey_.size()) return {DiffOutcome::kAdded, 0};
-  std::uint32_t& taken = taken_[first];
-  const std::size_t partner = first + taken;
-  if (partner == byKey_.size() || old_[byKey_[partner]].key != digest.key) {
+  KeySlot* const slot = FindKey(digest.key);
+  if (slot == nullptr) return {DiffOutcome::kAdded, 0};
+  const std::size_t partner = std::size_t{slot->first} - 1 + slot->taken;
+  if (partner == records_.size() || records_[partner].digest.key != digest.key) {
     return {DiffOutcome::kAdded, 0};
   }
-  ++taken;
-  const std::uint32_t index = byKey_[partner];
-  const bool same = old_[index].text == digest.text;
-  return {same ? DiffOutcome::kSame : DiffOutcome::kChanged, index};
+  ++slot->taken;
+  const OldRecord& old = records_[partner];
+  return {old.digest.text == digest.text ? DiffOutcome::kSame : DiffOutcome::kChanged, old.index};
 }
 
 std::vector<std::uint32_t> DiffIndex::Unpaired() const {
+  // The slots in their order, then the records in theirs: no lookup for each key.
+  std::vector<bool> paired(records_.size(), false);
+  for (const KeySlot& slot : slots_) {
+    if (slot.first == 0) continue;
+    for (std::uint32_t n = 0; n < slot.taken; ++n) paired[slot.first - 1 + n] = true;
+  }
   std::vector<std::uint32_t> unpaired;
-  for (std::size_t first = 0; first < byKey_.size();) {
-    std::size_t end = first + 1;
-    while (end < byKey_.size() && old_[byKey_[end]].key == old_[byKey_[first]].key) ++end;
-    for (std::size_t at = first + taken_[first]; at < end; ++at) unpaired.push_back(byKey_[at]);
-    first = end;
+  for (std::size_t at = 0; at < records_.size(); ++at) {
+    if (!paired[at]) unpaired.push_back(records_[at].index);
   }
   std::sort(unpaired.begin(), unpaired.end());
   return unpaired;
@@ -109,21 +122,38 @@ void DiffTally::Count(DiffOutcome outcome) {
   }
 }
 
-std::string FormatDiffBlock(DiffOutcome outcome, std::uint64_t oldLine, const char* oldText,
-                            std::uint64_t newLine, const char* newText) {
-  static constexpr char kHeadings[][8] = {"Same", "Changed", "Added", "Removed"};
-  std::string block = kHeadings[static_cast<int>(outcome)];
-  block += ":";
-  if (oldLine != 0) block += " OLD line " + std::to_string(oldLine);
-  if (oldLine != 0 && newLine != 0) block += ",";
-  if (newLine != 0) block += " NEW line " + std::to_string(newLine);
-  // The values stand in the same column as in the mismatch log.
-  block += "\n    Old Data=";
-  block += oldText;
-  block += "\n    New Data=";
-  block += newText;
-  block += "\n\n";
+std::string FormatDiffBlock(DiffOutcome outcome, std::uint64_t oldLine, std::string_view oldText,
+                            std::uint64_t newLine, std::string_view newText) {
+  std::string block;
+  AppendDiffBlock(block, outcome, oldLine, oldText, newLine, newText);
   return block;
+}
+
+void AppendDiffBlock(std::string& out, DiffOutcome outcome, std::uint64_t oldLine,
+                     std::string_view oldText, std::uint64_t newLine, std::string_view newText) {
+  static constexpr char kHeadings[][8] = {"Same", "Changed", "Added", "Removed"};
+  out += kHeadings[static_cast<int>(outcome)];
+  out += ':';
+  char number[24];
+  if (oldLine != 0) {
+    out += " OLD line ";
+    out.append(number,
+               static_cast<std::size_t>(std::snprintf(number, sizeof number, "%llu",
+                                                      static_cast<unsigned long long>(oldLine))));
+  }
+  if (oldLine != 0 && newLine != 0) out += ',';
+  if (newLine != 0) {
+    out += " NEW line ";
+    out.append(number,
+               static_cast<std::size_t>(std::snprintf(number, sizeof number, "%llu",
+                                                      static_cast<unsigned long long>(newLine))));
+  }
+  // The values stand in the same column as in the mismatch log.
+  out += "\n    Old Data=";
+  out += oldText;
+  out += "\n    New Data=";
+  out += newText;
+  out += "\n\n";
 }
 
 std::string FormatDiffSummary(const DiffTally& tally) {

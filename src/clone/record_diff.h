@@ -10,14 +10,15 @@
 namespace talven {
 
 // The record's key: the text before its first "," (or before its "~" when that comes first).
-std::string_view RecordKeyText(const char* record);
+std::string_view RecordKeyText(std::string_view record);
 
 struct RecordDigest {
   std::uint64_t key = 0;   // hash of RecordKeyText
   std::uint64_t text = 0;  // hash of the whole record
 };
 
-RecordDigest DigestRecord(const char* record);
+// Every byte of the record counts, NUL bytes too.
+RecordDigest DigestRecord(std::string_view record);
 
 enum class DiffOutcome { kSame, kChanged, kAdded, kRemoved };
 
@@ -25,7 +26,7 @@ enum class DiffOutcome { kSame, kChanged, kAdded, kRemoved };
 // pairs with the n-th record of OLD with that key.
 class DiffIndex {
  public:
-  void AddOld(const RecordDigest& digest) { old_.push_back(digest); }
+  void AddOld(const RecordDigest& digest);
   // Call once after the last AddOld.
   void Seal();
 
@@ -34,20 +35,32 @@ class DiffIndex {
     std::uint32_t oldIndex;  // the partner in OLD, for kSame and kChanged
   };
   Pairing PairNew(const RecordDigest& digest);
+  // Hints that PairNew is to come for the key: first its slot, later (once the slot is at hand)
+  // the records it leads to are fetched into the cache. Neither changes anything.
+  void Prefetch(std::uint64_t key) const;
+  void PrefetchPartner(std::uint64_t key) const;
 
   // The records of OLD that no record of NEW took, in OLD's order.
   std::vector<std::uint32_t> Unpaired() const;
 
-  std::size_t oldCount() const { return old_.size(); }
+  std::size_t oldCount() const { return records_.size(); }
 
  private:
-  // Where the key's records start in byKey_; byKey_.size() when OLD has none.
-  std::size_t FindKey(std::uint64_t key) const;
+  struct OldRecord {
+    RecordDigest digest;
+    std::uint32_t index;  // its place in OLD
+  };
+  // Open addressing by key: the key's first position in records_ + 1 (0: an empty slot), and how
+  // many of its records NEW has paired so far.
+  struct KeySlot {
+    std::uint32_t first = 0;
+    std::uint32_t taken = 0;
+  };
+  KeySlot* FindKey(std::uint64_t key);
 
-  std::vector<RecordDigest> old_;
-  std::vector<std::uint32_t> byKey_;  // indices into old_, by key, each key's in file order
-  std::vector<std::uint32_t> taken_;  // at the first position of a key in byKey_: how many paired
-  std::vector<std::uint32_t> slots_;  // open addressing by key: first position in byKey_ + 1
+  std::vector<OldRecord>
+      records_;  // in file order until Seal, then by key, each key's in file order
+  std::vector<KeySlot> slots_;
 };
 
 struct DiffTally {
@@ -58,8 +71,12 @@ struct DiffTally {
 
 // One difference, as the mismatch log shows one: a heading, then OLD's and NEW's text on two lines
 // (empty for the side that has no record), then an empty line. A line of 0 is not shown.
-std::string FormatDiffBlock(DiffOutcome outcome, std::uint64_t oldLine, const char* oldText,
-                            std::uint64_t newLine, const char* newText);
+std::string FormatDiffBlock(DiffOutcome outcome, std::uint64_t oldLine, std::string_view oldText,
+                            std::uint64_t newLine, std::string_view newText);
+
+// The same block, added to the end of out.
+void AppendDiffBlock(std::string& out, DiffOutcome outcome, std::uint64_t oldLine,
+                     std::string_view oldText, std::uint64_t newLine, std::string_view newText);
 
 // "3 same, 1 changed, 0 added, 2 removed"
 std::string FormatDiffSummary(const DiffTally& tally);

@@ -1,5 +1,6 @@
 #include "clone/record_reader.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -8,9 +9,29 @@
 
 namespace talven {
 
+namespace {
+
+bool IsGraphic(unsigned char c) {
+  return c >= 0x21 && c <= 0x7E;
+}
+
+// TrimTrailingNewlines on a text of known length, which may hold NUL bytes: the walk back over
+// trailing non-graphic bytes cuts at each LF passed. Returns the new length.
+std::size_t TrimLineEnd(char* text, std::size_t length) {
+  std::size_t end = length;
+  for (std::size_t index = length;
+       index > 0 && !IsGraphic(static_cast<unsigned char>(text[index - 1])); --index) {
+    if (text[index - 1] == '\n') end = index - 1;
+  }
+  text[end] = '\0';
+  return end;
+}
+
+}  // namespace
+
 bool RecordReader::Next() {
   const std::uint64_t start = consumed_;
-  const std::size_t length = ReadTextLine(file_, text_, sizeof text_, consumed_);
+  std::size_t length = ReadTextLine(file_, text_, sizeof text_, consumed_);
   if (length == 0) return false;
   offset_ = start;
   if (lineOpen_) {
@@ -19,13 +40,21 @@ bool RecordReader::Next() {
     piece_ = 0;
     ++line_;
   }
+  // A full read without the line end: its last character begins the next record, so that no
+  // record is longer than the line buffer that carries it.
+  cut_ = length == sizeof text_ - 1 && text_[length - 1] != '\n';
+  if (cut_) {
+    std::ungetc(static_cast<unsigned char>(text_[--length]), file_);
+    --consumed_;
+  }
   lineOpen_ = text_[length - 1] != '\n';
-  TrimTrailingNewlines(text_);
+  length_ = TrimLineEnd(text_, length);
   return true;
 }
 
 std::uint64_t RecordReader::BytesAfterEndMark(std::uint64_t& markLine) {
   markLine = lineOpen_ ? line_ : line_ + 1;
+  atConsumed_ = false;
   if (std::getc(file_) != kEndOfFileMark) return 0;
   std::uint64_t count = 0;
   while (std::getc(file_) != EOF) ++count;
@@ -33,9 +62,24 @@ std::uint64_t RecordReader::BytesAfterEndMark(std::uint64_t& markLine) {
 }
 
 bool RecordReader::Seek(std::uint64_t offset, std::uint64_t line) {
-  if (offset > static_cast<std::uint64_t>(LONG_MAX)) return false;
-  if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) return false;
-  consumed_ = offset;
+  // A record a little ahead is reached by reading on: a seek would drop what the stream has
+  // buffered and cost a call to the system each time.
+  constexpr std::uint64_t kReadOnLimit = 1U << 20;
+  if (atConsumed_ && offset >= consumed_ && offset - consumed_ <= kReadOnLimit) {
+    char skipped[4096];
+    while (consumed_ < offset) {
+      const std::size_t wanted =
+          static_cast<std::size_t>(std::min<std::uint64_t>(sizeof skipped, offset - consumed_));
+      const std::size_t got = std::fread(skipped, 1, wanted, file_);
+      if (got == 0) return false;
+      consumed_ += got;
+    }
+  } else {
+    if (offset > static_cast<std::uint64_t>(LONG_MAX)) return false;
+    if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) return false;
+    consumed_ = offset;
+    atConsumed_ = true;
+  }
   line_ = line - 1;
   lineOpen_ = false;
   return true;

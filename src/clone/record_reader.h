@@ -4,21 +4,26 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
+
+#include "clone/record_check.h"
 
 namespace talven {
-
-// A record goes out behind "CLN " in a 4096-byte line: one read takes at most this many
-// characters, and a longer line is sent as several records.
-inline constexpr std::size_t kSentRecordMax = 4091;
 
 class RecordReader {
  public:
   explicit RecordReader(std::FILE* file) : file_(file) {}
 
-  // The next record, line end removed as a transfer removes it; false at the end of the text.
+  // The next record, line end removed as a transfer removes it; false at the end of the text. A
+  // read takes a record of kRecordTextMax characters with its line end; a longer line is cut into
+  // records of that many characters, as a transfer would send it.
   bool Next();
 
   const char* text() const { return text_; }
+  std::size_t length() const { return length_; }  // NUL bytes in the text included
+  std::string_view record() const { return {text_, length_}; }
+  // The read stopped at its limit: the line goes on in the next record.
+  bool cut() const { return cut_; }
   std::uint64_t line() const { return line_; }      // 1 for the file's first line
   std::uint64_t offset() const { return offset_; }  // byte offset at which the record begins
   std::uint32_t piece() const { return piece_; }    // 0, or 1, 2, ... for the rest of a cut line
@@ -34,12 +39,15 @@ class RecordReader {
 
  private:
   std::FILE* file_;
-  char text_[kSentRecordMax + 1] = {};
+  char text_[kRecordTextMax + 2] = {};  // the text, its LF, the terminator
+  std::size_t length_ = 0;
+  bool cut_ = false;
   std::uint64_t line_ = 0;
   std::uint64_t offset_ = 0;
   std::uint64_t consumed_ = 0;
   std::uint32_t piece_ = 0;
-  bool lineOpen_ = false;  // the last read stopped inside a line
+  bool lineOpen_ = false;   // the last read stopped inside a line
+  bool atConsumed_ = true;  // the stream stands at consumed_
 };
 
 }  // namespace talven

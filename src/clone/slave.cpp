@@ -42,6 +42,7 @@ bool CloneFileWritten() {
   errno = 0;
   if (CommitReceivedFile(gConfig.cloneFile)) return true;
   const int error = FirstFlushError() != 0 ? FirstFlushError() : errno;
+  EndProgressLine();
   std::printf("File Write Error (%s)\n", gConfig.fileName);
   ReportError(gConfig.fileName, error != 0 ? std::strerror(error) : "write failed");
   return false;

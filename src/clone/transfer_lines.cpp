@@ -75,8 +75,17 @@ void FlushBeforeEveryWait(std::FILE* file) {
   }
 }
 
+bool NoteReceivedLineEnd(const char* line) {
+  static bool noted = false;
+  if (line[0] != '\n') return false;
+  if (!noted) ReportError("scanner", kLineEndHint);
+  noted = true;
+  return true;
+}
+
 ReceivedCommand ReceiveCommand(char* line) {
   const std::size_t length = ReceiveLine(line);
+  NoteReceivedLineEnd(line);
   if (length < 4) line[4] = '\0';
   line[3] = '\0';
   return {line, line + 4};
@@ -94,7 +103,7 @@ bool AnswerModelRequest(const ReceivedCommand& command, const ModelEntry& model)
 }
 
 void PrintProgressMark(std::uint32_t recordsSoFar, std::uint32_t interval) {
-  if (recordsSoFar % interval == 1) std::printf("o");
+  if (recordsSoFar % interval == 1) PrintProgressMarkOnLine();
 }
 
 }  // namespace talven

@@ -36,6 +36,13 @@ struct ReceivedCommand {
 
 ReceivedCommand ReceiveCommand(char* line);
 
+// A scanner that ends its lines with CR LF cannot work: each LF becomes the first character of the
+// next line. The first received line that begins with LF is named once on standard error with this
+// hint. Answers whether the line begins with LF.
+inline constexpr char kLineEndHint[] =
+    "the scanner ends its lines with CR LF; they must end with CR alone";
+bool NoteReceivedLineEnd(const char* line);
+
 // The slave and compare transfers listen to a scanner that drives the exchange as clone master.
 void PrintScannerIsMasterPrompt();
 

@@ -125,6 +125,24 @@ void CheckInterrupt() {
   std::exit(code);
 }
 
+namespace {
+bool gMarksOnLine = false;
+}  // namespace
+
+void PrintProgressMarkOnLine() {
+  std::printf("o");
+  gMarksOnLine = true;
+}
+
+void EndProgressLine() {
+  if (gMarksOnLine) std::printf("\n");
+  gMarksOnLine = false;
+}
+
+void ProgressLineEnded() {
+  gMarksOnLine = false;
+}
+
 void ReportError(const char* what, const char* reason) {
   std::fflush(stdout);
   std::fprintf(stderr, "talven: %s: %s\n", what, reason);

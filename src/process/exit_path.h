@@ -40,4 +40,10 @@ void CheckInterrupt();
 // Prints a one-line diagnosis to standard error: "talven: <what>: <reason>".
 void ReportError(const char* what, const char* reason);
 
+// Progress marks leave standard output's line open. A message that may follow them ends that line
+// first with EndProgressLine; output that ends it by itself says so with ProgressLineEnded.
+void PrintProgressMarkOnLine();
+void EndProgressLine();
+void ProgressLineEnded();
+
 }  // namespace talven

@@ -105,7 +105,9 @@ bool ExplainPortWord(const PortWord& port, bool pathsAllowed, ArgumentNote& note
                   "a number n or COMn%s",
                   static_cast<int>(port.number), paths);
   } else {
-    std::snprintf(note.data(), note.size(), "not a port; give a number n or COMn%s", paths);
+    std::snprintf(note.data(), note.size(),
+                  "not a port, taken as port %d; give a number n or COMn%s",
+                  static_cast<int>(port.number), paths);
   }
   return true;
 }

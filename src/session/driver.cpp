@@ -49,6 +49,7 @@ void DescribeOpenFailure(const PortRegistry& ports, char* reason, std::size_t ca
 // session's device and the reason on standard error, and Terminate(-1). The port could not be
 // opened, took no settings, or failed under a transfer.
 [[noreturn]] void LeaveForPortError(const PortRegistry& ports, const char* reason) {
+  EndProgressLine();
   std::printf("RS-232C ERROR\n");
   char device[1100];
   if (gConfig.port >= kFirstPort && gConfig.port <= kLastPort) {

@@ -43,6 +43,22 @@ void RefuseDashWords(int argc, char** argv, bool afterDoubleDash, Options& optio
   }
 }
 
+// The value of an option that takes one, given as "--name VALUE" or "--name=VALUE"; nullptr when
+// there is none. index moves past what was taken.
+const char* TakeValue(int argc, char** argv, int& index, std::size_t nameLength) {
+  const char* word = argv[index];
+  if (word[nameLength] == '=')
+    return word[nameLength + 1] != '\0' ? word + nameLength + 1 : nullptr;
+  if (index + 1 >= argc) return nullptr;
+  return argv[++index];
+}
+
+// The option's name: the word, or what stands before its "=".
+bool IsOption(const char* word, const char* name) {
+  const std::size_t length = std::strlen(name);
+  return std::strncmp(word, name, length) == 0 && (word[length] == '\0' || word[length] == '=');
+}
+
 }  // namespace
 
 Options ParseOptions(int argc, char** argv) {
@@ -72,27 +88,34 @@ Options ParseOptions(int argc, char** argv) {
       options.listPorts = true;
     } else if (std::strcmp(word, "--no-verify") == 0) {
       options.noVerify = true;
-    } else if (std::strcmp(word, "--trace") == 0) {
-      if (index + 1 >= argc) {
+    } else if (IsOption(word, "--trace")) {
+      options.tracePath = TakeValue(argc, argv, index, std::strlen("--trace"));
+      if (options.tracePath == nullptr) {
         options.error = "--trace needs a file name";
         break;
       }
-      options.tracePath = argv[++index];
     } else if (std::strcmp(word, "--exit-code") == 0) {
       options.exitCode = true;
-    } else if (std::strcmp(word, "--check") == 0) {
-      if (index + 1 >= argc) {
+    } else if (IsOption(word, "--check")) {
+      options.checkPath = TakeValue(argc, argv, index, std::strlen("--check"));
+      if (options.checkPath == nullptr) {
         options.error = "--check needs a file name";
         break;
       }
-      options.checkPath = argv[++index];
-    } else if (std::strcmp(word, "--diff") == 0) {
-      if (index + 2 >= argc) {
+    } else if (IsOption(word, "--diff")) {
+      // "--diff=OLD NEW": the first value in the word, the second after it.
+      options.diffPaths[0] = TakeValue(argc, argv, index, std::strlen("--diff"));
+      if (options.diffPaths[0] == nullptr || index + 1 >= argc) {
+        options.diffPaths[0] = nullptr;
         options.error = "--diff needs two file names, OLD and NEW";
         break;
       }
-      options.diffPaths[0] = argv[++index];
       options.diffPaths[1] = argv[++index];
+    } else if (IsOption(word, "--help") || IsOption(word, "--version") ||
+               IsOption(word, "--list-ports") || IsOption(word, "--no-verify") ||
+               IsOption(word, "--exit-code")) {
+      RefuseWord(options, word, "takes no value");
+      break;
     } else {
       RefuseWord(options, word, kUnknownOption);
       break;
@@ -124,7 +147,8 @@ void PrintUsage(std::FILE* out) {
                "  MODEL  product code or label of the scanner (see the table below)\n"
                "  PORT   serial port n of COMn (1-256), as n or COMn; on Linux and macOS n opens\n"
                "         /dev/ttyS<n-1>, or give the device path itself, e.g. /dev/ttyUSB0.\n"
-               "         talven --list-ports shows what to give here.\n"
+               "         talven --list-ports shows what to give here. A word that is no port\n"
+               "         is taken as port 0, which no machine has.\n"
                "  MODE   MASTER   PC -> scanner: send FILE to a scanner waiting as clone slave\n"
                "         SLAVE    scanner -> PC: the scanner, as clone master, sends its data\n"
                "                  into FILE (replaced once the transfer is complete;\n"
@@ -146,6 +170,11 @@ void PrintUsage(std::FILE* out) {
                "                    (the text before the first comma); exit 0 when the same\n"
                "  --no-verify       MASTER: send FILE as it is, without first checking every\n"
                "                    record's checksum (a bad record stops the scanner midway)\n"
+               "  An option's value may also follow an \"=\": --trace=FILE, --diff=OLD NEW.\n"
+               "\n"
+               "MASTER waits for a key once the scanner is ready; without a keyboard (input\n"
+               "from a file or a pipe) it says \"no keyboard to wait on; starting at once\" on\n"
+               "standard error and sends at once: put the scanner in its clone state first.\n"
                "\n"
                "Models:\n"
                "  key  label       code    speed   compare\n");

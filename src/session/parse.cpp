@@ -80,8 +80,13 @@ PortWord ReadPortWord(std::string_view text, bool pathsAllowed) {
   std::size_t i = 0;
   while (i < end && IsAnswerSpace(text[i])) ++i;
   if (pathsAllowed && i < end && text[i] == '/') {
+    // A device path has no blank in it; what follows one is the rest, as after a number.
+    std::size_t pathEnd = i;
+    while (pathEnd < end && !IsAnswerSpace(text[pathEnd])) ++pathEnd;
     word.kind = PortWordKind::kPath;
-    word.path = text.substr(i, end - i);
+    word.path = text.substr(i, pathEnd - i);
+    while (pathEnd < end && IsAnswerSpace(text[pathEnd])) ++pathEnd;
+    word.rest = text.substr(pathEnd, end - pathEnd);
     return word;
   }
   auto isDigit = [&](std::size_t at) { return at < end && text[at] >= '0' && text[at] <= '9'; };

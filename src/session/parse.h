@@ -21,14 +21,15 @@ class CharSource {
 };
 
 // A port as a word: "n" (sign and digits), "COMn" (any case), or with paths allowed a device path
-// beginning with "/". What follows the number, white space skipped, is the rest. A word that is
-// none of these is not a port; its number is then the LeadingDecimal value.
+// beginning with "/" up to the first blank. What follows the number or the path, white space
+// skipped, is the rest. A word that is none of these is not a port; its number is then the
+// LeadingDecimal value.
 enum class PortWordKind { kNumber, kPath, kNotAPort };
 struct PortWord {
   PortWordKind kind = PortWordKind::kNotAPort;
   std::int32_t number = 0;
-  std::string_view path;  // kPath: the path, trailing white space cut
-  std::string_view rest;  // kNumber: the text after the number, trailing white space cut
+  std::string_view path;  // kPath: the path
+  std::string_view rest;  // the text after the number or the path, trailing white space cut
 };
 PortWord ReadPortWord(std::string_view text, bool pathsAllowed);
 

@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
 
 #include "clone/clone_file.h"
 #include "clone/received_file.h"
@@ -101,10 +104,38 @@ bool CompareAllowedFor(ModelId model) {
 }
 
 // A device named by path; the driver gives the path to this number of the port registry.
-void UsePortPath(const PortWord& port) {
-  std::snprintf(gConfig.portPath, sizeof gConfig.portPath, "%.*s",
-                static_cast<int>(port.path.size()), port.path.data());
+void UsePortPath(std::string_view path) {
+  std::snprintf(gConfig.portPath, sizeof gConfig.portPath, "%.*s", static_cast<int>(path.size()),
+                path.data());
   gConfig.port = kPathPort;
+}
+
+// A bare device name ("ttyUSB0") where device paths are allowed: taken as the device of that name
+// under /dev when there is one, as "COM3" is taken as port 3.
+bool UseDeviceName(std::string_view word) {
+  if (!DevicePathsAllowed() || word.empty() || word.size() > kFileNameMax - 5) return false;
+  for (const char c : word) {
+    if (c == '/' || c == ' ' || (c >= '\t' && c <= '\r')) return false;
+  }
+  const std::string path = "/dev/" + std::string(word);
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) return false;
+  UsePortPath(path);
+  return true;
+}
+
+// A port is taken as given, and the line on standard error says what was taken when the word
+// said more or less than that.
+void NoteTakenPort(const char* word, const PortWord& port) {
+  if (port.kind == PortWordKind::kNotAPort) {
+    char reason[kFileNameMax + 16];
+    std::snprintf(reason, sizeof reason, "taken as %s", gConfig.portPath);
+    ReportError(word, reason);
+  } else if (!port.rest.empty()) {
+    const std::string rest(port.rest);
+    ReportError(rest.c_str(), port.kind == PortWordKind::kPath ? "ignored after the device path"
+                                                               : "ignored after the port number");
+  }
 }
 
 // One line on standard error for each argument that is not taken as given, in the order given.
@@ -120,9 +151,10 @@ void ExplainArguments(int given, char** argv, const PortWord& port) {
     ReportError(argv[1], note.data());
     gUnused.model = argv[1];
   }
-  if (given >= 2 && gConfig.portPath[0] == '\0' &&
-      ExplainPortWord(port, DevicePathsAllowed(), note)) {
-    ReportError(argv[2], note.data());
+  if (given >= 2 && gConfig.portPath[0] != '\0') {
+    NoteTakenPort(argv[2], port);
+  } else if (given >= 2 && ExplainPortWord(port, DevicePathsAllowed(), note)) {
+    ReportError(argv[2][0] != '\0' ? argv[2] : "\"\"", note.data());
   }
   if (given >= 3 && ExplainModeWord(argv[3], gConfig.model, note)) {
     ReportError(argv[3], note.data());
@@ -147,7 +179,9 @@ void TakeArguments(int argc, char** argv) {
     if (given >= 2) {
       port = ReadPortWord(argv[2], DevicePathsAllowed());
       if (port.kind == PortWordKind::kPath && port.path.size() <= kFileNameMax) {
-        UsePortPath(port);
+        UsePortPath(port.path);
+      } else if (port.kind == PortWordKind::kNotAPort && UseDeviceName(argv[2])) {
+        // Named on standard error with the other arguments.
       } else {
         gConfig.port = port.number;
       }
@@ -166,18 +200,16 @@ void AskPort(StandardInput& input) {
     std::fflush(stdout);
     const WordAnswer read = ReadLineAnswer(input, answer, sizeof answer);
     if (read == WordAnswer::kEndOfInput) LeaveForEndOfInput();
-    const PortWord port =
-        ReadPortWord(read == WordAnswer::kWord ? answer : "", DevicePathsAllowed());
+    if (read != WordAnswer::kWord) answer[0] = '\0';
+    const PortWord port = ReadPortWord(answer, DevicePathsAllowed());
     if (port.kind == PortWordKind::kPath) {
-      UsePortPath(port);
+      UsePortPath(port.path);
+      NoteTakenPort(answer, port);
     } else if (port.kind == PortWordKind::kNumber && port.number >= 1 && port.number <= 99) {
       gConfig.port = port.number;
-      if (!port.rest.empty()) {
-        char rest[kFileNameMax + 1];
-        std::snprintf(rest, sizeof rest, "%.*s", static_cast<int>(port.rest.size()),
-                      port.rest.data());
-        ReportError(rest, "ignored after the port number");
-      }
+      NoteTakenPort(answer, port);
+    } else if (port.kind == PortWordKind::kNotAPort && UseDeviceName(answer)) {
+      NoteTakenPort(answer, port);
     } else {
       std::printf("\aINVALID COM port\n\n");
       gConfig.port = kNoPort;
@@ -231,7 +263,8 @@ void OpenCloneFile(StandardInput& input) {
     }
     std::printf("Input clone file name : ");
     std::fflush(stdout);
-    const WordAnswer answer = ReadWordAnswer(input, gConfig.fileName, sizeof gConfig.fileName);
+    // The whole line is the name: folders and names may have blanks in them.
+    const WordAnswer answer = ReadLineAnswer(input, gConfig.fileName, sizeof gConfig.fileName);
     if (answer == WordAnswer::kEndOfInput) LeaveForEndOfInput();
     if (answer == WordAnswer::kTooLong) gConfig.fileName[0] = '\0';
     std::printf("\n");

@@ -27,17 +27,17 @@ CHECK_CASES = {
     "valid": (lines(A, B, C), 0, [],
               f"3 records, 3 distinct keys, 0 not valid, SUM {sum_of(A, B, C):04X}"),
     "lf_and_end_mark_only": (lines(A, A, end="\n") + b"\x1a", 0, [],
-                             f"2 records, 1 distinct keys, 0 not valid, SUM {sum_of(A, A):04X}"),
+                             f"2 records, 1 distinct key, 0 not valid, SUM {sum_of(A, A):04X}"),
     "bad_records": (lines(A, "0002,bad~0000", "0009,no field", C), 1,
                     [f"line 2: checksum 0000 does not match its record ({record('0002,bad')[-4:]})",
                      'line 3: no "~" checksum field'],
                     f"4 records, 4 distinct keys, 2 not valid, SUM {sum_of(A, C):04X}"),
-    # A cut line and text after the end mark are notes: the check still passes.
-    "notes_only": (lines(A, LONG) + b"\x1ajunk\r\n", 0,
-                   ["line 2: note: a transfer sends this line as 2 records of at most 4091 "
-                    "characters",
-                    "line 3: note: 0x1A ends the file here; the 6 bytes after it are not read"],
-                   None),
+    # A line too long for one record fails; text after the end mark is a note.
+    "long_line_and_end_mark": (lines(A, LONG) + b"\x1ajunk\r\n", 1,
+                               ["line 2: longer than 4091 characters",
+                                "line 3: note: 0x1A ends the file here; the 6 bytes after it are "
+                                "not read"],
+                               None),
     "empty": (b"", 1, [], "0 records, 0 distinct keys, 0 not valid, SUM 0000"),
     "many_bad": (lines(*[f"{k:04X},x~0000" for k in range(130)]), 1, None,
                  "130 records, 130 distinct keys, 130 not valid, SUM 0000"),
@@ -99,10 +99,33 @@ def test_diff(case, tmp_path):
     assert out.splitlines() == expected + [summary]
 
 
+@pytest.mark.parametrize("through", ["files", "pipes"])
+def test_diff_reads_pipes_and_every_byte(tmp_path, through):
+    nul_a, nul_b = "0007,x\x00a~0000", "0007,x\x00b~0000"  # alike up to the NUL byte
+    (tmp_path / "old.txt").write_bytes(lines(A, nul_a, B))
+    (tmp_path / "new.txt").write_bytes(lines(B, nul_b, A, end="\n") + b"\x1ajunk\n")
+    names = ("old.txt", "new.txt") if through == "files" else ("<(cat old.txt)", "<(cat new.txt)")
+    result = subprocess.run(["bash", "-c", f'exec "$0" --diff {names[0]} {names[1]}', BINARY],
+                            cwd=tmp_path, capture_output=True, stdin=subprocess.DEVNULL,
+                            timeout=WAIT)
+    assert result.returncode == 1, result.stderr
+    assert result.stdout.decode("latin-1").splitlines() == [
+        "Changed: OLD line 2, NEW line 2", f"    Old Data={nul_a}", f"    New Data={nul_b}", "",
+        "2 same, 1 changed, 0 added, 0 removed"]
+    note = result.stderr.decode().splitlines()
+    assert len(note) == 1 and note[0].startswith("talven: ")
+    assert note[0].endswith(": line 4: note: 0x1A ends the file here; the 5 bytes after it are "
+                            "not read")
+
+
 @pytest.mark.parametrize("args, status, message", [
     (["--check", "missing.txt"], 255, "talven: missing.txt: No such file or directory\n"),
     (["--check", "."], 255, "talven: .: Is a directory\n"),
     (["--diff", "old.txt", "missing.txt"], 255, "talven: missing.txt: No such file or directory\n"),
+    (["--check=missing.txt"], 255, "talven: missing.txt: No such file or directory\n"),
+    (["--diff=old.txt", "missing.txt"], 255, "talven: missing.txt: No such file or directory\n"),
+    (["--diff=old.txt"], 2,
+     "talven: --diff needs two file names, OLD and NEW\nTry 'talven --help'.\n"),
     (["--check"], 2, "talven: --check needs a file name\nTry 'talven --help'.\n"),
     (["--diff", "old.txt"], 2,
      "talven: --diff needs two file names, OLD and NEW\nTry 'talven --help'.\n"),

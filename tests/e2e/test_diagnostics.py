@@ -217,6 +217,10 @@ def test_name_typed_at_the_prompt_that_fails_is_explained_too(run, tmp_path):
     (["--trace"], "talven: --trace needs a file name\nTry 'talven --help'.\n"),
     (["--trace", "nodir/wire.log", "KM504R", "200", "SLAVE", "x.txt", "0"],
      "talven: nodir/wire.log: No such file or directory\n"),
+    (["--trace=nodir/wire.log", "KM504R", "200", "SLAVE", "x.txt", "0"],
+     "talven: nodir/wire.log: No such file or directory\n"),
+    (["--trace=", "KM504R"], "talven: --trace needs a file name\nTry 'talven --help'.\n"),
+    (["--exit-code=1", "KM504R"], "talven: --exit-code=1: takes no value\nTry 'talven --help'.\n"),
 ])
 def test_unusable_command_line_starts_nothing(tmp_path, args, message):
     result = talven(*args, cwd=tmp_path)
@@ -320,7 +324,7 @@ def model_table(lines):
 
 
 def man_lines():
-    text = (REPO / "docs/talven.1").read_text()
+    text = (REPO / "docs/talven.1.in").read_text()
     return [line.replace("\\-", "-").replace("\\e", "\\") for line in text.splitlines()]
 
 
@@ -338,9 +342,9 @@ def exit_statuses(help_lines):
             if (m := re.match(r"  (\d+(?:\+N)?) ", line))]
 
 
-@pytest.mark.parametrize("doc", ["docs/USER_GUIDE.md", "docs/talven.1"])
+@pytest.mark.parametrize("doc", ["docs/USER_GUIDE.md", "docs/talven.1.in"])
 def test_docs_name_every_option_status_and_message(doc):
-    manual = doc.endswith(".1")
+    manual = doc.endswith(".1.in")
     text = "\n".join(man_lines()) if manual else (REPO / doc).read_text()
     help_lines = help_text().splitlines()
     options = set(re.findall(r"--[a-z][a-z-]+", "\n".join(help_lines)))
@@ -362,7 +366,7 @@ def test_docs_name_every_option_status_and_message(doc):
 def test_manual_page_formats_without_warnings():
     if shutil.which("groff") is None:
         pytest.skip("groff is not installed")
-    result = subprocess.run(["groff", "-man", "-ww", "-z", str(REPO / "docs/talven.1")],
+    result = subprocess.run(["groff", "-man", "-ww", "-z", str(REPO / "docs/talven.1.in")],
                             capture_output=True, timeout=WAIT)
     assert result.returncode == 0 and result.stderr == b"", result.stderr
 
@@ -381,9 +385,39 @@ def test_install_puts_the_docs_and_the_manual_page_in_place(tmp_path):
                                      (REPO / "src/session/version.h").read_text()).groups()
     version = f"{int(major)}.{int(minor)}.{ord(letter) - ord('A') + 1}"
     assert f"Version {major}.{minor}{letter}".encode() in BANNER
-    expected = (REPO / "docs/talven.1").read_text().replace("@PROJECT_VERSION@", version)
+    expected = (REPO / "docs/talven.1.in").read_text().replace("@PROJECT_VERSION@", version)
     assert gzip.decompress(page.read_bytes()).decode() == expected
     docs = tmp_path / "share/doc/talven"
     assert (docs / "USER_GUIDE.md").read_bytes() == (REPO / "docs/USER_GUIDE.md").read_bytes()
     assert (docs / "copyright").read_bytes() == (REPO / "LICENSE").read_bytes()
     assert f"talven ({version})".encode() in gzip.decompress((docs / "changelog.gz").read_bytes())
+    completion = tmp_path / "share/bash-completion/completions/talven"
+    assert completion.read_bytes() == (REPO / "completion/talven.bash").read_bytes()
+
+
+# (the words typed so far, the last one being completed; what bash offers)
+COMPLETIONS = [
+    (["--tr"], ["--trace"]),
+    (["--exit-code", "KM50"], ["KM504R", "KM503R", "KM500R", "KM506R", "KM508R", "KM506E"]),
+    (["QRX"], ["QRX320A", "QRX620A", "QRX320PL", "QRX620PL"]),
+    (["KM504R", "/dev/nul"], ["/dev/null"]),
+    (["KM504R", "3", "S"], ["SLAVE"]),
+    (["KM504R", "3", "MASTER", "my"], ["my backup.txt"]),
+    (["KM504R", "3", "MASTER", "f.txt", ""], ["0", "1"]),
+    (["--trace", "w.log", "KM504R", "3", "C"], ["COMPARE"]),
+    (["--check", "my"], ["my backup.txt"]),
+    (["--diff", "a.txt", "my"], ["my backup.txt"]),
+]
+
+
+@pytest.mark.parametrize("words,offered", COMPLETIONS)
+def test_bash_completion(tmp_path, words, offered):
+    (tmp_path / "my backup.txt").write_text("")
+    script = (f'source "{REPO}/completion/talven.bash"\n'
+              'complete -p talven >/dev/null || exit 3\n'
+              'COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _talven\n'
+              'printf "%s\\n" "${COMPREPLY[@]}"\n')
+    result = subprocess.run(["bash", "-c", script, "talven", BINARY, *words], cwd=tmp_path,
+                            capture_output=True, timeout=WAIT)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.decode().splitlines() == offered

@@ -241,7 +241,9 @@ def test_scanner_vanishing_mid_transfer(run, scanner, tmp_path, mode, moment):
     before = cpu_seconds(app.child.pid)
     scanner.hang_up()
     assert cpu_when_ended(app.child.pid) - before < IDLE_CPU
-    assert app.output().endswith(PORT_ERROR)
+    out = app.output()
+    # The progress marks' line is ended before the message.
+    assert out.endswith(b"\r\n" + PORT_ERROR) and b"o" + PORT_ERROR not in out
     assert app.wait() == 255
     assert b"stopped working" in app.stderr()
     if mode == "SLAVE":

@@ -78,9 +78,15 @@ def test_other_reply_resends_the_record(run, scanner, tmp_path):
     assert COMPLETE.search(app.output())
 
 
-def test_ten_refusals_end_the_process(run, scanner, tmp_path):
-    r = record("0001,x")
-    app = start_master(run, scanner, tmp_path, [r, record("0002,y")], model="KM504R")
+@pytest.mark.parametrize("refused,named,held", [
+    (0, b"record 1 (0001)", b"holds none of the records"),
+    (1, b"record 2 (CH-B)", b"holds only the 1 record before it"),
+])
+def test_ten_refusals_end_the_process(run, scanner, tmp_path, refused, named, held):
+    records = [record("0001,x"), record("CH-B,y"), record("0003,z")]
+    app = start_master(run, scanner, tmp_path, records, model="KM504R")
+    take_records(scanner, refused)
+    r = records[refused]
     for _ in range(10):
         assert scanner.read_line() == b"CLN " + r.encode()
         scanner.send_line("NG")
@@ -89,8 +95,8 @@ def test_ten_refusals_end_the_process(run, scanner, tmp_path):
     assert b"error" not in out and b"complete" not in out
     assert app.wait() == 255
     assert scanner.read_for(0.2) == b""
-    assert (b"talven: in.txt: record 1 (key 1) was refused 10 times, last reply [NG]; the scanner "
-            b"now holds only the 0 records before it: repeat the transfer\n") in app.stderr()
+    assert (b"talven: in.txt: " + named + b" was refused 10 times, last reply [NG]; the scanner "
+            b"now " + held + b": repeat the transfer\n") in app.stderr()
 
 
 GOOD = [record(f"{k:04X},146.{k}") for k in range(4)]
@@ -101,13 +107,14 @@ GOOD = [record(f"{k:04X},146.{k}") for k in range(4)]
     ("0002,146.2", b'line 3: no "~" checksum field'),
     (record("0002," + "9" * 4100), b"line 3: longer than 4091 characters"),
     (None, b"in.txt: holds no records to send"),
+    (record("0002," + "9" * 4081), None),  # 4091 characters: the longest record, sent whole
 ])
 @pytest.mark.parametrize("verify", [True, False])
 def test_damaged_file_sends_nothing_unless_told(run, scanner, tmp_path, third, reason, verify):
     records = GOOD[:2] + [third] + GOOD[3:] if third else []
     write_clone(tmp_path / "in.txt", records)
     app = run(*([] if verify else ["--no-verify"]), "KM504R", scanner.path, "MASTER", "in.txt", "0")
-    if verify:
+    if verify and reason is not None:
         assert b"Are you ready" not in app.output()
         assert app.wait() == 255
         assert scanner.read_for(0.2) == b""
@@ -120,6 +127,8 @@ def test_damaged_file_sends_nothing_unless_told(run, scanner, tmp_path, third, r
     scanner.send_line("ID")
     sent = take_records(scanner, len(records) + (1 if third and len(third) > 4091 else 0))
     assert sent[:2] == [b"CLN " + r.encode() for r in records[:2]]
+    if reason is None:
+        assert sent == [b"CLN " + r.encode() for r in records]
     assert scanner.read_line() == b"END"
     assert COMPLETE.search(app.output())
 

@@ -97,12 +97,13 @@ def test_menu_keys_are_lower_case_only(run):
     app.expect(b"9\a\r\n\r\n\r\n\r\n" + MODE_MENU)
 
 
-def test_file_name_with_a_blank_is_two_answers(run, tmp_path):
+def test_file_name_is_the_whole_answer_line(run, tmp_path):
     (tmp_path / "second").write_text("")
+    (tmp_path / "first second").write_text("")
     app = run("KM504R", MISSING_PORT, "MASTER")
     app.expect(b"Input clone file name : ")
-    app.sendline("first second")
-    app.expect(b"\r\nInput clone file name : \r\n" + summary("second", "KM504R", MISSING_PORT))
+    app.sendline("  first second  ")
+    app.expect(b"\r\n" + summary("first second", "KM504R", MISSING_PORT))
 
 
 def test_overlong_file_name_is_refused(run, tmp_path):
@@ -191,7 +192,8 @@ def test_help_and_version_touch_nothing(run, tmp_path):
 
 # --- Words that are not taken: one line on standard error each --------------------------------
 
-NOT_A_PORT = "not a port; give a number n or COMn, or a device path such as /dev/ttyUSB0"
+NOT_A_PORT = ("not a port, taken as port 0; give a number n or COMn, or a device path such as "
+              "/dev/ttyUSB0")
 COMPARE_MODELS = "KM504R, KM503R and KM524R"
 ARGUMENT_NOTES = [
     # (arguments, typed on standard input, exit status, the start of a line on standard error)
@@ -208,7 +210,6 @@ ARGUMENT_NOTES = [
      f"COMPARE: needs a known model; compare is for {COMPARE_MODELS}"),
     (["KM504R", MISSING_PORT, "slave", "x.txt", "0"], "", 255,
      "console: no keyboard to answer the mode menu (the argument slave was not taken)"),
-    (["KM504R", "abc", "SLAVE", "x.txt", "0"], "", 255, f"abc: {NOT_A_PORT}"),
     (["KM504R", "20x", "SLAVE", "x.txt", "0"], "", 255,
      "20x: taken as port 20, the rest is not understood; give a number n or COMn, or a device"),
     (["KM504R", "com20", "SLAVE", "x.txt", "0"], "", 255, "/dev/ttyS19: no such device"),
@@ -232,6 +233,41 @@ def test_words_not_taken_are_named_on_standard_error(tmp_path, args, typed, stat
     assert result.returncode == status
     lines = result.stderr.decode().splitlines()
     assert any(l.startswith("talven: " + line) for l in lines), lines
+
+
+# --- Answers taken as typed: the port and file name each session goes on with ------------------
+
+ANSWERS = [
+    # (arguments, typed on standard input, the start of a line on standard error or None,
+    #  what the summary shows; a port typed at the prompt leaves the mode menu without a keyboard)
+    (["KM504R", "abc", "MASTER", "c.txt", "0"], "", f"abc: {NOT_A_PORT}", "Com Port   = 0"),
+    (["KM504R", "COM", "MASTER", "c.txt", "0"], "", f"COM: {NOT_A_PORT}", "Com Port   = 0"),
+    (["KM504R", "", "MASTER", "c.txt", "0"], "", f'"": {NOT_A_PORT}', "Com Port   = 0"),
+    (["KM504R", "null", "MASTER", "c.txt", "0"], "", "null: taken as /dev/null",
+     "Com Port   = /dev/null"),
+    (["KM504R", "/dev/null extra", "MASTER", "c.txt", "0"], "",
+     "extra: ignored after the device path", "Com Port   = /dev/null\n"),
+    (["KM504R"], "/dev/null extra\n", "extra: ignored after the device path", None),
+    (["KM504R"], "null\n", "null: taken as /dev/null", None),
+    (["KM504R"], "abc\n20 zz\n", "zz: ignored after the port number", None),
+    (["KM504R", MISSING_PORT, "MASTER"], "my backup.txt \n", None, "File Name  = my backup.txt\n"),
+    (["KM504R", MISSING_PORT, "MASTER"], "no such.txt\n\tc.txt\n",
+     "no such.txt: No such file or directory", "File Name  = c.txt\n"),
+]
+
+
+@pytest.mark.parametrize("args,typed,line,shown", ANSWERS)
+def test_answers_are_taken_as_typed(tmp_path, args, typed, line, shown):
+    for name in ("c.txt", "my backup.txt"):
+        (tmp_path / name).write_text(record("0,A") + "\n")
+    result = subprocess.run([BINARY, *args], cwd=tmp_path, input=typed.encode(),
+                            capture_output=True, timeout=WAIT, start_new_session=True)
+    errors = result.stderr.decode().splitlines()
+    if line is not None:
+        assert any(l.startswith("talven: " + line) for l in errors), errors
+    if shown is not None:
+        assert shown in result.stdout.decode().replace("\r\n", "\n"), result.stdout
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["c.txt", "my backup.txt"]
 
 
 def test_port_prompt_drops_the_rest_of_its_line(run, tmp_path):

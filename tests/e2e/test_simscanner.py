@@ -429,3 +429,35 @@ def test_program_compares_the_file(sim, run, tmp_path, changed):
     assert b"(x_x);  error" in output and len(logs) == 1
     assert logs[0].read_bytes() == (b"Error Count =1\r\n Master Data=" + records[17] +
                                     b"\r\n Recive Data=" + sent[17] + b"\r\n\r\n")
+
+
+HINT = b"talven: scanner: the scanner ends its lines with CR LF; they must end with CR alone\n"
+
+
+@pytest.mark.parametrize("mode", ["SLAVE", "COMPARE", "MASTER"])
+def test_program_names_a_peer_that_ends_lines_with_cr_lf(sim, run, tmp_path, mode):
+    (tmp_path / "in.txt").write_bytes(clone_file(make_records(3)))
+    if mode == "MASTER":
+        program = sim("--role", "slave", "--pty", "--lf-after-cr", "--out", "got.txt",
+                      "--timeout-ms", 2000)
+    else:
+        program = sim("--role", "master", "--pty", "--lf-after-cr", "--records", "in.txt",
+                      "--timeout-ms", 2000)
+    app = run("KM504R", program.pty_path(), mode, "out.txt" if mode == "SLAVE" else "in.txt", "0")
+    if mode == "MASTER":
+        app.expect(MASTER_PROMPT)
+        app.send("k")
+        # As the scanner's lines arrive, no record is ever taken; the hint says why.
+        assert app.output().count(b"ERR Rx=[\r\nOK]") == 10
+        assert app.wait() == 255
+        errors = app.stderr()
+        assert errors.startswith(HINT) and errors.count(b"\n") == 2
+        assert errors.endswith(b"last reply [\\nOK]; the scanner now holds none of the records: "
+                               b"repeat the transfer; " + HINT[len(b"talven: scanner: "):])
+    else:
+        # The slave and compare wait on for a clean line: the hint is their only word.
+        deadline = time.monotonic() + WAIT
+        while HINT not in app.stderr() and time.monotonic() < deadline:
+            time.sleep(0.05)
+        assert app.stderr().startswith(HINT)
+    program.close()

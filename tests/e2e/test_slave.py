@@ -184,10 +184,11 @@ def test_progress_marks_follow_the_interval(run, scanner):
 def test_write_error_is_not_success(run, scanner):
     app = run("KM504R", scanner.path, "SLAVE", "/dev/full", "0")
     app.expect(SLAVE_PROMPT)
-    assert exchange(scanner, "CLN " + record("01,x")) == b"OK"
+    for k in range(3):
+        assert exchange(scanner, "CLN " + record(f"0{k},x")) == b"OK"
     scanner.send_line("END")
     out = app.output()
-    assert out.endswith(b"File Write Error (/dev/full)\r\n" + ERROR_LINE)
+    assert out.endswith(b"o\r\nFile Write Error (/dev/full)\r\n" + ERROR_LINE)
     assert b"No space left" in app.stderr()
 
 

@@ -37,7 +37,7 @@ TEST_P(ArgumentNoteTest, SaysWhatIsAccepted) {
 }
 
 const std::string kCompareModels = "KM504R, KM503R and KM524R";
-const std::string kNotAPort = "not a port; give a number n or COMn";
+const std::string kNotAPort = "not a port, taken as port 0; give a number n or COMn";
 
 INSTANTIATE_TEST_SUITE_P(
     Words, ArgumentNoteTest,

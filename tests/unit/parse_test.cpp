@@ -79,6 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PortWordCase{"-", true, PortWordKind::kNotAPort, 0, ""},
                       PortWordCase{"", true, PortWordKind::kNotAPort, 0, ""},
                       PortWordCase{"/dev/ttyUSB0 ", true, PortWordKind::kPath, 0, "/dev/ttyUSB0"},
+                      PortWordCase{"/dev/pts/0 extra", true, PortWordKind::kPath, 0, "/dev/pts/0"},
                       PortWordCase{"/dev/ttyUSB0", false, PortWordKind::kNotAPort, 0, ""}));
 
 TEST(WordAnswer, OneWordAtATime) {

@@ -4,9 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "clone/clone_file.h"
-#include "clone/record.h"  // TrimTrailingNewlines: a file is read the way talven reads it
-
 namespace simscanner {
 
 namespace {
@@ -124,19 +121,26 @@ std::string RecordSet::At(std::size_t index) const {
   return MakeRecord(body);
 }
 
+// The clone file format, read and written here with code of its own: the checker shares no
+// reader or writer with the program it checks. A line ends at LF, every CR is dropped, and a 0x1A
+// byte ends the file; a line is written with CR LF, and an LF inside it as CR LF too.
 bool RecordSet::Load(const std::string& path, RecordSet& set, std::string& error) {
-  std::FILE* file = talven::OpenTextFile(path.c_str(), "r");
+  std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
     error = path + ": " + std::strerror(errno);
     return false;
   }
   set = RecordSet{};
-  // Read as talven reads a clone file, so that both send the same lines.
-  char line[4096];
-  while (talven::ReadTextLine(file, line, sizeof line) > 0) {
-    talven::TrimTrailingNewlines(line);
-    set.loaded_.emplace_back(line);
+  std::string line;
+  for (int c = std::getc(file); c != EOF && c != 0x1A; c = std::getc(file)) {
+    if (c == '\n') {
+      set.loaded_.push_back(line);
+      line.clear();
+    } else if (c != '\r') {
+      line.push_back(static_cast<char>(c));
+    }
   }
+  if (!line.empty()) set.loaded_.push_back(line);
   const bool failed = std::ferror(file) != 0;
   std::fclose(file);
   if (failed) error = path + ": read error";
@@ -148,15 +152,18 @@ namespace {
 template <typename Records>
 bool WriteLines(const std::string& path, const Records& records, std::size_t count,
                 std::string& error) {
-  std::FILE* file = talven::OpenTextFile(path.c_str(), "w");
+  std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) {
     error = path + ": " + std::strerror(errno);
     return false;
   }
   bool ok = true;
   for (std::size_t i = 0; ok && i < count; ++i) {
-    const std::string record = records(i);
-    ok = talven::WriteText(file, record.data(), record.size()) && talven::WriteText(file, "\n", 1);
+    for (const char c : records(i)) {
+      if (c == '\n') std::fputc('\r', file);
+      std::fputc(c, file);
+    }
+    ok = std::fputs("\r\n", file) >= 0 && std::ferror(file) == 0;
   }
   ok = std::fclose(file) == 0 && ok;
   if (!ok) error = path + ": write error";

@@ -1,0 +1,68 @@
+# bash completion for talven: options, then MODEL PORT MODE FILE PAUSE by position.
+# Model names come from the program's own --help, device paths from /dev, files for FILE.
+
+_talven_models() {
+  # The rows of the model table: key, label, code, speed, compare.
+  "$1" --help 2>/dev/null | awk '/^Models:/ { table = 1; next }
+    table && /^$/ { exit }
+    table && $1 != "key" { print $2; print $3 }'
+}
+
+_talven() {
+  local cur prev word position=0 i
+  cur=${COMP_WORDS[COMP_CWORD]}
+  prev=${COMP_WORDS[COMP_CWORD - 1]}
+  COMPREPLY=()
+
+  case $prev in
+    --trace | --check | --diff)
+      mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+      return
+      ;;
+  esac
+
+  # The position of the word being completed among the arguments, past the options and their
+  # values (--diff takes two).
+  local options_done=
+  for ((i = 1; i < COMP_CWORD; i++)); do
+    word=${COMP_WORDS[i]}
+    if [[ -z $options_done ]]; then
+      case $word in
+        --) options_done=1; continue ;;
+        --trace | --check) ((i++)); continue ;;
+        --diff) ((i += 2)); continue ;;
+        -*) continue ;;
+      esac
+      options_done=1
+    fi
+    ((position++))
+  done
+  # --diff's second file.
+  if ((COMP_CWORD >= 3)) && [[ ${COMP_WORDS[COMP_CWORD - 2]} == --diff ]]; then
+    mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+    return
+  fi
+
+  if [[ -z $options_done && $cur == -* ]]; then
+    COMPREPLY=($(compgen -W "--help -h --version --list-ports --trace --exit-code --check --diff
+      --no-verify --" -- "$cur"))
+    return
+  fi
+  case $position in
+    0) COMPREPLY=($(compgen -W "$(_talven_models "${COMP_WORDS[0]}")" -- "$cur")) ;;
+    1)
+      # A path being typed: any file under it; nothing typed yet: the serial devices there are.
+      if [[ $cur == /* ]]; then
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+      elif [[ -z $cur ]]; then
+        COMPREPLY=($(compgen -G '/dev/ttyS[0-9]*'; compgen -G '/dev/ttyUSB*'
+          compgen -G '/dev/ttyACM*'; compgen -G '/dev/cu.*'; compgen -G '/dev/serial/by-id/*'))
+      fi
+      ;;
+    2) COMPREPLY=($(compgen -W "MASTER SLAVE COMPARE" -- "$cur")) ;;
+    3) mapfile -t COMPREPLY < <(compgen -f -- "$cur") ;;
+    4) COMPREPLY=($(compgen -W "0 1" -- "$cur")) ;;
+  esac
+}
+
+complete -o filenames -o bashdefault -F _talven talven
