@@ -50,7 +50,9 @@ int main(int argc, char** argv) {
     return talven::RunDiffCommand(options.diffPaths[0], options.diffPaths[1]);
   }
   if (options.tracePath != nullptr && !talven::StartWireTrace(options.tracePath)) {
-    talven::ReportError(options.tracePath, std::strerror(errno));
+    talven::ReportError(options.tracePath,
+                        errno == EEXIST ? "is there and is not a wire trace; give another name"
+                                        : std::strerror(errno));
     return kUsageStatus;
   }
   talven::gTransferOptions.verifyBeforeSending = !options.noVerify;

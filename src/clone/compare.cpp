@@ -119,8 +119,10 @@ bool RunCompare() {
   FlushBeforeEveryWait(nullptr);
   if (log.file != nullptr) {
     // On the disk before the result says what it holds.
+    // The log's name in its folder must survive a power loss as well as its data.
     const bool synced = SyncFile(log.file);
-    if (!CloseTrackedFile(log.file) || !synced) {
+    const bool closed = CloseTrackedFile(log.file);
+    if (!closed || !synced || !SyncFolderOf(log.name)) {
       ReportError(log.name, "the mismatch log could not be written completely");
     }
     std::printf("\nError Count =%ld\n", log.errorCount);
