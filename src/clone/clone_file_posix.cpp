@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <new>
+#include <vector>
 
 #include "clone/clone_file.h"
 
@@ -33,6 +35,29 @@ std::FILE* OpenSessionFile(const char* name, const char* mode) {
   std::FILE* file = fdopen(fd, writing ? "wb" : "rb");  // fdopen never truncates
   if (file == nullptr) close(fd);
   return file;
+}
+
+std::FILE* KeepFileBytes(std::FILE* file) {
+  // Kept for the whole session: the stream reads from it.
+  static std::vector<char> bytes;
+  bytes.clear();
+  try {
+    char block[8192];
+    std::size_t got = 0;
+    while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
+      bytes.insert(bytes.end(), block, block + got);
+    }
+    // An empty file reads as one that holds only its end mark; a stream needs a byte.
+    if (bytes.empty()) bytes.push_back(static_cast<char>(kEndOfFileMark));
+  } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+  if (std::ferror(file) != 0) {
+    if (errno == 0) errno = EIO;
+    return nullptr;
+  }
+  return fmemopen(bytes.data(), bytes.size(), "rb");
 }
 
 }  // namespace talven
