@@ -76,7 +76,8 @@ bool RunTransfer() {
   if (ApplyLinkSettings(gConfig.port, ChosenModel().linkSettingsWord) != kPortOk) {
     LeaveForOpenFailure();
   }
-  SetReadTimeout(gConfig.port, kReadTimeoutMs);
+  // Without its read time-out every wait would end at once: the exchange could not be timed.
+  if (SetReadTimeout(gConfig.port, kReadTimeoutMs) != kPortOk) LeaveForOpenFailure();
 
   const bool completed = RunTransfer();
 
