@@ -2,6 +2,7 @@
 earlier session kept, write through a link, loosen a file's mode, let a second session in during
 the commit, empty a file named as the trace, or send a file other than the one it checked."""
 import os
+import random
 import shutil
 import signal
 import subprocess
@@ -142,3 +143,93 @@ def test_files_are_never_lost(run, scanner, tmp_path, monkeypatch, case):
             second_scanner.close()
         assert COMPLETE.search(first.output())
         assert target.read_bytes() == NEW_BYTES and not partial.exists()
+
+
+# --- Every system call on the way to the disk failing in turn ----------------------------------
+
+def log_names(start):
+    """The mismatch log's possible names for a compare begun in the seconds after start."""
+    return [time.strftime("%Y_%m_%d__%H_%M_%S.log", time.localtime(start + s)) for s in range(-1, 8)]
+
+
+# (mode, system call, the file it acts on, error, which matching call fails); SIGKILL rows kill the
+# program after that many records instead.
+FAULTS = [("SLAVE", "openat", "partial", "EIO", 1), ("SLAVE", "write", "partial", "ENOSPC", 1),
+          ("SLAVE", "write", "partial", "EIO", 4), ("SLAVE", "fsync", "partial", "EIO", 1),
+          ("SLAVE", "rename", "partial", "EIO", 1), ("SLAVE", "close", "target", "EIO", 1),
+          ("SLAVE", "fsync", "folder", "EIO", 1), ("COMPARE", "openat", "log", "ENOSPC", 1),
+          ("COMPARE", "write", "log", "EIO", 1), ("COMPARE", "fsync", "log", "EIO", 1),
+          ("COMPARE", "close", "log", "EIO", 1), ("COMPARE", "fsync", "folder", "EIO", 1)] + [
+          ("SLAVE", "SIGKILL", None, None, n) for n in random.Random().sample(range(7), 3)]
+
+
+@pytest.mark.parametrize("mode,call,where,error,when", FAULTS)
+def test_faults_on_the_way_to_the_disk(run, scanner, tmp_path, monkeypatch, mode, call, where,
+                                       error, when):
+    """FILE is the old file byte for byte, or the whole new one with "complete"; FILE.partial is an
+    exact prefix of the records answered; what failed is said; nothing hangs."""
+    if call != "SIGKILL":
+        if not strace_works():
+            pytest.skip("strace is not installed or cannot trace here")
+        names = {"partial": ["out.txt.partial"], "target": ["out.txt"], "folder": ["."],
+                 "log": log_names(time.time())}[where]
+        # Named as the program names them, and as their descriptors resolve.
+        paths = names + [tmp_path / n for n in names]
+        wrapper = tmp_path / "faulty"
+        wrapper.write_text(
+            f"#!/bin/sh\nASAN_OPTIONS=detect_leaks=0 exec strace -qq -o /dev/null -e trace={call} "
+            f"-e inject={call}:error={error}:when={when} "
+            + " ".join(f"-P {p}" for p in paths) + f" {conftest.BINARY} \"$@\"\n")
+        wrapper.chmod(0o755)
+        monkeypatch.setattr(conftest, "BINARY", str(wrapper))
+    target, partial = tmp_path / "out.txt", tmp_path / "out.txt.partial"
+    target.write_bytes(OLD if mode == "SLAVE" else NEW_BYTES)
+    app = run("KM504R", scanner.path, mode, "out.txt", "0")
+    if app.child.expect_exact([SLAVE_PROMPT, FILE_PROMPT]) == 1:
+        app.child.sendeof()
+        assert app.wait() == 255 and b"out.txt" in app.stderr() and target.read_bytes() == OLD
+        return
+    scanner.send_line("MDL")
+    assert scanner.read_line()
+    answered = []
+    for n, r in enumerate(NEW):
+        if call == "SIGKILL" and n == when:
+            break
+        sent = r if mode == "SLAVE" else r.replace("FM", "AM")  # Compare: every record differs
+        scanner.send_line("CLN " + sent)
+        try:
+            assert scanner.read_line(timeout=2) == b"OK"
+        except TimeoutError:  # the program ended on the fault
+            break
+        answered.append(sent)
+    if call == "SIGKILL":
+        time.sleep(random.random() * 0.05)
+        app.kill(signal.SIGKILL)
+        app.wait()
+    else:
+        scanner.send_line("END")
+        out = app.output()
+        assert app.wait() in (0, 255)
+    # The tracer's own notes aside.
+    said = b"".join(line for line in app.stderr().splitlines(keepends=True)
+                    if not line.startswith(b"strace: "))
+    if mode == "COMPARE":
+        logs = list(tmp_path.glob("*.log"))
+        assert not COMPLETE.search(out) and len(logs) <= 1
+        assert (b"could not be written completely" if call != "openat" else b"File Open Error"
+                ) in (said if call != "openat" else out)
+        return
+    kept = "".join(r + "\r\n" for r in answered).encode()
+    # A failed close comes after the data is safe; every other fault means no "complete".
+    assert call == "SIGKILL" or bool(COMPLETE.search(out)) == (call == "close")
+    if call != "SIGKILL" and COMPLETE.search(out):
+        assert target.read_bytes() == kept and not partial.exists() and said == b""
+        return
+    assert call == "SIGKILL" or said  # what failed is said
+    if target.read_bytes() != OLD:  # in place, only its folder unsynced
+        assert target.read_bytes() == kept and b"may not survive a power loss" in said
+    if partial.exists():
+        stored = partial.read_bytes()
+        lines = stored.count(b"\n")
+        assert kept.startswith(stored) and stored.count(b"\r\n") == lines
+        assert call == "SIGKILL" or not stored or f"({lines} record".encode() in said
