@@ -136,7 +136,7 @@ TEST_F(TraceFile, RecordsReachTheFileAtOnceAndInOrder) {
 // An earlier trace is replaced; any other file is refused and left as it was.
 TEST_F(TraceFile, StartReplacesOnlyAnEarlierTraceAndStopEndsTheRecords) {
   for (const char* old : {"", "old contents\n", "# talven wire trace\n"}) {
-    { std::ofstream(path_) << old; }
+    { std::ofstream(path_, std::ios::binary) << old; }
     errno = 0;
     EXPECT_FALSE(StartWireTrace(path_.string().c_str())) << old;
     EXPECT_EQ(errno, EEXIST);
