@@ -155,10 +155,6 @@ void StoreReceivedRecord(const char* record) {
   ++gReceived.stored;
 }
 
-std::uint32_t StoredRecordCount() {
-  return gReceived.stored;
-}
-
 bool CommitReceivedFile() {
   const char* name = gReceived.name;
   if (gReceived.writeError == 0 && gReceived.stored == 0) {

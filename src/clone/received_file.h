@@ -25,9 +25,6 @@ bool OpenReceivedFile(const char* name);
 // that NAME.partial holds exactly the records before it.
 void StoreReceivedRecord(const char* record);
 
-// Records stored whole so far.
-std::uint32_t StoredRecordCount();
-
 // Syncs the received records to the disk and puts them in place of NAME, holding both files until
 // the rename is done. Says on standard output and error what went wrong and what NAME holds, and
 // returns false, when any step failed or no record was received.
