@@ -157,7 +157,8 @@ def log_names(start):
 FAULTS = [("SLAVE", "openat", "partial", "EIO", 1), ("SLAVE", "write", "partial", "ENOSPC", 1),
           ("SLAVE", "write", "partial", "EIO", 4), ("SLAVE", "fsync", "partial", "EIO", 1),
           ("SLAVE", "rename", "partial", "EIO", 1), ("SLAVE", "close", "target", "EIO", 1),
-          ("SLAVE", "fsync", "folder", "EIO", 1), ("COMPARE", "openat", "log", "ENOSPC", 1),
+          ("SLAVE", "fsync", "folder", "EIO", 1), ("SLAVE", "openat", "folder", "EIO", 1),
+          ("COMPARE", "openat", "log", "ENOSPC", 1),
           ("COMPARE", "write", "log", "EIO", 1), ("COMPARE", "fsync", "log", "EIO", 1),
           ("COMPARE", "close", "log", "EIO", 1), ("COMPARE", "fsync", "folder", "EIO", 1)] + [
           ("SLAVE", "SIGKILL", None, None, n) for n in random.Random().sample(range(7), 3)]
