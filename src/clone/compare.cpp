@@ -70,6 +70,9 @@ void ReportMismatch(MismatchLog& log, const char* fileLine, const char* received
     TrackOpenFile(log.file);
     FlushBeforeEveryWait(log.file);
   }
+  // After a failed write the log stops, so that what it holds is every difference up to a point,
+  // without a gap; the end of the compare reports it.
+  if (std::ferror(log.file) != 0) return;
   char count[40];
   std::snprintf(count, sizeof count, "Error Count =%ld\n", log.errorCount);
   WriteText(log.file, count);
