@@ -68,6 +68,15 @@ void KeepPartialFile() {
 
 // The first record of the session: an earlier partial file goes out of the way, not lost.
 bool StartPartialFile() {
+  std::error_code error;
+  // An empty one (a session killed before its first record) holds nothing to keep, and must not
+  // push a set of records out of the name beside it.
+  if (gReceived.earlier >= 0 && std::filesystem::file_size(gReceived.partialName, error) == 0 &&
+      !error) {
+    CloseDescriptor(gReceived.earlier);
+    std::filesystem::remove(gReceived.partialName, error);
+    gReceived.earlierExists = false;
+  }
   if (gReceived.earlierExists) {
     CloseDescriptor(gReceived.earlier);
     if (!MoveFileAside(gReceived.partialName, gReceived.asideName)) return false;

@@ -37,7 +37,7 @@ def receive(app, scanner, records, last="END"):
 
 
 CASES = ["empty transfer", "rerun with a bad port", "rerun interrupted before a record",
-         "rerun interrupted after records", "link and mode", "partial-name link",
+         "rerun interrupted after records", "rerun after a kill before any record", "link and mode", "partial-name link",
          "trace on the clone file", "file changed at the ready prompt",
          "second session during the commit"]
 
@@ -76,6 +76,14 @@ def test_files_are_never_lost(run, scanner, tmp_path, monkeypatch, case):
             assert app.stderr().endswith(b"kept in out.txt.partial (2 records)\n")
         else:
             assert partial.read_bytes() == KEPT and not aside.exists()
+    elif case == "rerun after a kill before any record":
+        # The killed session's empty partial file must not push older records out of .partial.1.
+        partial.write_bytes(b"")
+        aside.write_bytes(KEPT)
+        app = run("KM504R", scanner.path, "SLAVE", "out.txt", "0")
+        receive(app, scanner, NEW)
+        assert COMPLETE.search(app.output()) and target.read_bytes() == NEW_BYTES
+        assert aside.read_bytes() == KEPT and not partial.exists() and app.stderr() == b""
     elif case == "link and mode":
         real = tmp_path / "real"
         real.mkdir()
