@@ -43,7 +43,9 @@ int main(int argc, char** argv) {
   }
   talven::WireTrace trace;
   if (options.tracePath != nullptr && !trace.Start(options.tracePath)) {
-    talven::ReportError(options.tracePath, std::strerror(errno));
+    talven::ReportError(options.tracePath,
+                        errno == EEXIST ? "is there and is not a wire trace; give another name"
+                                        : std::strerror(errno));
     return kUsageStatus;
   }
   talven::gTransferOptions.verifyBeforeSending = !options.noVerify;

@@ -30,6 +30,13 @@ std::FILE* OpenTextFile(const char* name, const char* mode);
 // holds. "r+" takes the same hold on an existing file without changing it.
 std::FILE* OpenSessionFile(const char* name, const char* mode);
 
+// A stream over the file's bytes as they are now, which nothing outside the process can change
+// until the session ends; the stream's position is at the start. Read from the current position of
+// file, which may be a pipe. On POSIX the bytes are read into memory (clone files are small); on
+// Windows the file is that stream already, as its share mode keeps writers out, and is returned
+// rewound after reading. nullptr with errno set when the file cannot be read.
+std::FILE* KeepFileBytes(std::FILE* file);
+
 // Counts the lines a text reader yields (4095 characters per read at most), in 16 bits as the
 // progress scale wants it: the count wraps from 65535 to 0. Returns false when the file cannot be
 // opened.

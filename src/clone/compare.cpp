@@ -71,6 +71,9 @@ void ReportMismatch(MismatchLog& log, const char* fileLine, const char* received
     TrackOpenFile(log.file);
     FlushBeforeEveryWait(log.file);
   }
+  // After a failed write the log stops, so that what it holds is every difference up to a point,
+  // without a gap; the end of the compare reports it.
+  if (std::ferror(log.file) != 0) return;
   char count[40];
   std::snprintf(count, sizeof count, "Error Count =%ld\n", log.errorCount);
   WriteText(log.file, count);
@@ -120,8 +123,10 @@ bool RunCompare() {
   FlushBeforeEveryWait(nullptr);
   if (log.file != nullptr) {
     // On the disk before the result says what it holds.
+    // The log's name in its folder must survive a power loss as well as its data.
     const bool synced = SyncFile(log.file);
-    if (!CloseTrackedFile(log.file) || !synced) {
+    const bool closed = CloseTrackedFile(log.file);
+    if (!closed || !synced || !SyncFolderOf(log.name)) {
       ReportError(log.name, "the mismatch log could not be written completely");
     }
     std::printf("\nError Count =%ld\n", log.errorCount);

@@ -2,6 +2,8 @@
 // finished file put in place of the old one in one step.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 namespace talven {
@@ -15,7 +17,37 @@ bool SyncFile(std::FILE* file);
 // the folder's sync failed after the rename.
 bool ReplaceFileDurably(const char* from, const char* to);
 
+// Has the folder that holds `path` write its entries to the disk; true where folders cannot be
+// synced.
+bool SyncFolderOf(const char* path);
+
 // Creates a new file for writing; fails with EEXIST rather than touch a file that is there.
 std::FILE* CreateNewFile(const char* name);
+
+// Files written by descriptor, a whole record per call, so that what the file holds is exactly what
+// was written. Every call returns false (or -1) with errno set on failure.
+
+// Creates a new file, never through a link, and holds it against other sessions.
+int CreateHeldFile(const char* name);
+// Opens an existing plain file, never through a link, and holds it against other sessions: EBUSY
+// while another holds it. Once held it is checked to be still the file at the path.
+int HoldExistingFile(const char* name);
+// Opens a device or a pipe for writing.
+int OpenForWriting(const char* name);
+bool WriteWhole(int fd, const char* data, std::size_t size);
+bool CutFileTo(int fd, std::uint64_t size);
+bool SyncDescriptor(int fd);
+// Gives `to` the permissions, owner and group of `from` as far as the process may.
+void TakeModeAndOwner(int from, int to);
+void CloseDescriptor(int& fd);
+// Renames, replacing what `to` held (a file moved aside).
+bool MoveFileAside(const char* from, const char* to);
+// Puts the held file `from` (descriptor fromFd) in place of `to` (held by toFd, or -1), keeping
+// what the system keeps of the replaced file. The holds last until the file is in place where
+// the system allows it; both descriptors are closed afterwards.
+bool ReplaceHeldFile(int& fromFd, int& toFd, const char* from, const char* to);
+// The file a chain of symbolic links ends at (the name itself when it is no link); false when it
+// does not fit or the chain does not end.
+bool ResolveLinks(const char* name, char* out, std::size_t capacity);
 
 }  // namespace talven

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "clone/durable_file.h"
 
@@ -38,15 +39,33 @@ bool WideName(const char* name, wchar_t* out, int capacity) {
   return MultiByteToWideChar(CP_ACP, 0, name, -1, out, capacity) > 0;
 }
 
+// Another session holds the file when it cannot be shared.
+int Held(const char* name, int flags) {
+  int fd = -1;
+  const errno_t error = _sopen_s(&fd, name, flags | _O_BINARY, _SH_DENYRW, _S_IREAD | _S_IWRITE);
+  if (error == 0) return fd;
+  errno = error == EACCES && GetLastError() == ERROR_SHARING_VIOLATION ? EBUSY : error;
+  return -1;
+}
+
 }  // namespace
 
-bool SyncFile(std::FILE* file) {
-  if (std::fflush(file) != 0 || std::ferror(file) != 0) return false;
-  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+bool SyncDescriptor(int fd) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
   if (handle == INVALID_HANDLE_VALUE) return false;
   // Consoles and pipes have nothing to sync.
   if (GetFileType(handle) != FILE_TYPE_DISK) return true;
   return FlushFileBuffers(handle) != 0 || FailWithLastError();
+}
+
+bool SyncFile(std::FILE* file) {
+  if (std::fflush(file) != 0 || std::ferror(file) != 0) return false;
+  return SyncDescriptor(_fileno(file));
+}
+
+// A rename written through is durable as it stands; Windows has no folder to sync.
+bool SyncFolderOf(const char*) {
+  return true;
 }
 
 bool ReplaceFileDurably(const char* from, const char* to) {
@@ -55,6 +74,11 @@ bool ReplaceFileDurably(const char* from, const char* to) {
   if (!WideName(from, source, MAX_PATH * 4) || !WideName(to, target, MAX_PATH * 4)) {
     errno = EINVAL;
     return false;
+  }
+  // ReplaceFileW keeps the replaced file's attributes and access rights.
+  if (GetFileAttributesW(target) != INVALID_FILE_ATTRIBUTES &&
+      ReplaceFileW(target, source, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+    return true;
   }
   return MoveFileExW(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0 ||
          FailWithLastError();
@@ -69,6 +93,78 @@ std::FILE* CreateNewFile(const char* name) {
   std::FILE* file = _fdopen(fd, "wb");
   if (file == nullptr) _close(fd);
   return file;
+}
+
+int CreateHeldFile(const char* name) {
+  return Held(name, _O_WRONLY | _O_CREAT | _O_EXCL);
+}
+
+int HoldExistingFile(const char* name) {
+  struct _stat64 info {};
+  if (_stat64(name, &info) != 0) return -1;
+  if ((info.st_mode & _S_IFMT) != _S_IFREG) {
+    errno = (info.st_mode & _S_IFMT) == _S_IFDIR ? EISDIR : EEXIST;
+    return -1;
+  }
+  return Held(name, _O_RDONLY);
+}
+
+int OpenForWriting(const char* name) {
+  int fd = -1;
+  return _sopen_s(&fd, name, _O_WRONLY | _O_BINARY, _SH_DENYNO, _S_IREAD | _S_IWRITE) == 0 ? fd
+                                                                                           : -1;
+}
+
+bool WriteWhole(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const unsigned chunk = size > 0x10000000 ? 0x10000000u : static_cast<unsigned>(size);
+    const int written = _write(fd, data, chunk);
+    if (written < 0) return false;
+    if (written == 0) {
+      errno = EIO;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool CutFileTo(int fd, std::uint64_t size) {
+  const auto length = static_cast<long long>(size);
+  return _chsize_s(fd, length) == 0 && _lseeki64(fd, length, SEEK_SET) >= 0;
+}
+
+// ReplaceFileW carries the attributes and access rights over.
+void TakeModeAndOwner(int, int) {}
+
+void CloseDescriptor(int& fd) {
+  if (fd >= 0) _close(fd);
+  fd = -1;
+}
+
+bool MoveFileAside(const char* from, const char* to) {
+  wchar_t source[MAX_PATH * 4];
+  wchar_t target[MAX_PATH * 4];
+  if (!WideName(from, source, MAX_PATH * 4) || !WideName(to, target, MAX_PATH * 4)) {
+    errno = EINVAL;
+    return false;
+  }
+  return MoveFileExW(source, target, MOVEFILE_REPLACE_EXISTING) != 0 || FailWithLastError();
+}
+
+bool ReplaceHeldFile(int& fromFd, int& toFd, const char* from, const char* to) {
+  // Windows renames no file that is open without delete sharing: the holds end just before.
+  CloseDescriptor(fromFd);
+  CloseDescriptor(toFd);
+  return ReplaceFileDurably(from, to);
+}
+
+// Links on Windows are rare and ReplaceFileW works through them.
+bool ResolveLinks(const char* name, char* out, std::size_t capacity) {
+  if (std::snprintf(out, capacity, "%s", name) < static_cast<int>(capacity)) return true;
+  errno = ENAMETOOLONG;
+  return false;
 }
 
 }  // namespace talven

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -36,8 +37,18 @@ void WaitUntilReady() {
 
 // Nothing is sent from a file the scanner would refuse partway: it would be left half programmed.
 void CheckBeforeSending() {
-  const CloneFileCheck check = CheckCloneFile(gConfig.cloneFile);
   const char* name = gConfig.fileName;
+  // What is checked is what is sent: the bytes are read once and kept.
+  std::FILE* bytes = KeepFileBytes(gConfig.cloneFile);
+  if (bytes == nullptr) {
+    ReportError(name, std::strerror(errno));
+    Terminate(-1);
+  }
+  if (bytes != gConfig.cloneFile) {
+    TrackOpenFile(bytes);
+    gConfig.cloneFile = bytes;
+  }
+  const CloneFileCheck check = CheckCloneFile(gConfig.cloneFile);
   char what[kFileNameMax + 32];
   for (std::uint32_t i = 0; i < check.faultCount && i < CloneFileCheck::kFaultsKept; ++i) {
     std::snprintf(what, sizeof what, "%s line %u", name, unsigned{check.faults[i].line});
@@ -55,7 +66,7 @@ void CheckBeforeSending() {
     ReportError(name, "nothing was sent; --no-verify sends the file as it is");
     Terminate(-1);
   }
-  // A pipe cannot be read a second time; what was checked must be what is sent.
+  // The kept bytes are read a second time to send them.
   if (std::fseek(gConfig.cloneFile, 0, SEEK_SET) != 0) {
     ReportError(name, "cannot be read twice to check it first; --no-verify sends it unchecked");
     Terminate(-1);

@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "clone/clone_file.h"
 #include "clone/received_file.h"
 #include "clone/record.h"
 #include "clone/transfer.h"
@@ -25,8 +24,7 @@ struct SlaveTally {
 
 void AcceptRecord(const char* record, SlaveTally& tally, std::uint32_t progressInterval) {
   SendCommand("OK");
-  WriteText(gConfig.cloneFile, record);
-  WriteText(gConfig.cloneFile, "\n", 1);
+  StoreReceivedRecord(record);
   PrintProgressMark(tally.accepted, progressInterval);
   ++tally.accepted;
   // A record resent with the key of the one before is stored again but summed once.
@@ -37,21 +35,11 @@ void AcceptRecord(const char* record, SlaveTally& tally, std::uint32_t progressI
   tally.previousKey = key;
 }
 
-// Every record must be on the disk, and in place of the named file, before success is reported.
-bool CloneFileWritten() {
-  errno = 0;
-  if (CommitReceivedFile(gConfig.cloneFile)) return true;
-  const int error = FirstFlushError() != 0 ? FirstFlushError() : errno;
-  EndProgressLine();
-  std::printf("File Write Error (%s)\n", gConfig.fileName);
-  ReportError(gConfig.fileName, error != 0 ? std::strerror(error) : "write failed");
-  return false;
-}
-
 }  // namespace
 
 bool RunSlave() {
-  FlushBeforeEveryWait(gConfig.cloneFile);
+  // Each record is handed to the system whole as it is stored; standard output before each wait.
+  FlushBeforeEveryWait(nullptr);
   PrintScannerIsMasterPrompt();
   const ModelEntry& model = ChosenModel();
   SlaveTally tally;
@@ -86,7 +74,8 @@ bool RunSlave() {
   }
   ReadTimeOfDay(gStopwatch.end);
   FlushBeforeEveryWait(nullptr);
-  return CloneFileWritten();
+  // Every record must be on the disk, and in place of the named file, before success is reported.
+  return CommitReceivedFile();
 }
 
 }  // namespace talven

@@ -108,12 +108,14 @@ void CheckInterrupt() {
   CloseEverything();
   RestoreConsole();
   std::fflush(stdout);
+  ExitPathDone();
   std::_Exit(128 + signal);
 }
 
 [[noreturn]] void Terminate(int code) {
   EnterExitPath();
   CloseEverything();
+  ExitPathDone();
   if (gConfig.pauseOnExit) {
     std::printf("\nPress any key!!");
     std::fflush(stdout);

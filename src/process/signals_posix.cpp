@@ -34,4 +34,6 @@ int TakenSignal() {
 // The handlers only record the signal: the exit path runs on the main thread alone.
 void EnterExitPath() {}
 
+void ExitPathDone() {}
+
 }  // namespace talven

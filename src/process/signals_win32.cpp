@@ -9,21 +9,34 @@ namespace talven {
 
 namespace {
 
+// Windows ends a process about five seconds after a close event; the exit path gets most of them.
+constexpr DWORD kExitPathWaitMs = 4500;
+
 volatile LONG gTakenSignal = 0;
 volatile LONG gExitingThread = 0;  // the id of the thread that runs the exit path
+HANDLE gExitPathDone = nullptr;    // set by the main thread's exit path
 
-// Console events arrive on a thread of their own. The main thread notices the flag within one of
-// its bounded waits; should it be stuck elsewhere, this thread leaves on its behalf.
+// Console events arrive on a thread of their own, which only records them: the main thread notices
+// the flag within one of its bounded waits and runs the exit path, so no two threads ever close
+// the same files and ports.
 BOOL WINAPI OnConsoleEvent(DWORD event) {
-  const LONG signal = (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) ? SIGINT : SIGTERM;
-  InterlockedExchange(&gTakenSignal, signal);
-  Sleep(1000);
-  ExitForSignal(signal);
+  const ConsoleEventPlan plan = PlanForConsoleEvent(event);
+  InterlockedExchange(&gTakenSignal, plan.signal);
+  if (plan.waitForExitPath && gExitPathDone != nullptr) {
+    WaitForSingleObject(gExitPathDone, kExitPathWaitMs);
+  }
+  return TRUE;
 }
 
 }  // namespace
 
+ConsoleEventPlan PlanForConsoleEvent(unsigned long event) {
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return {SIGINT, false};
+  return {SIGTERM, true};
+}
+
 void InstallSignalHandlers() {
+  if (gExitPathDone == nullptr) gExitPathDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
@@ -37,6 +50,10 @@ void EnterExitPath() {
   if (owner == 0 || owner == self) return;
   // Both threads closing the same handles would race; the owner ends the process.
   for (;;) Sleep(INFINITE);
+}
+
+void ExitPathDone() {
+  if (gExitPathDone != nullptr) SetEvent(gExitPathDone);
 }
 
 }  // namespace talven

@@ -43,17 +43,19 @@ DWORD Unsigned(std::int32_t value) {
   return static_cast<DWORD>(value);
 }
 
-// Sets the handle's read wait, unless it holds that one already.
+// Sets the handle's read wait, unless it holds that one already. A port that refuses it (some
+// virtual COM drivers refuse the waits this needs) has failed whatever the error: without its wait
+// no read happens, and every wait would return at once and spin.
 bool UseReadWait(PortEntry& entry, std::int32_t waitMs) {
   if (entry.readWaitMs == waitMs) return true;
   COMMTIMEOUTS t{};
   if (!GetCommTimeouts(entry.handle, &t)) {
-    Fail(entry, GetLastError());
+    MarkFailed(entry, GetLastError());
     return false;
   }
   SetReadWait(waitMs, t);
   if (!SetCommTimeouts(entry.handle, &t)) {
-    Fail(entry, GetLastError());
+    MarkFailed(entry, GetLastError());
     return false;
   }
   entry.readWaitMs = waitMs;

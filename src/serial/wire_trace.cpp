@@ -1,8 +1,12 @@
 #include "serial/wire_trace.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <system_error>
 
 namespace talven {
 namespace {
@@ -20,6 +24,23 @@ std::tm LocalTime(std::time_t seconds) {
   localtime_r(&seconds, &local);
 #endif
   return local;
+}
+
+constexpr char kTraceFirstLine[] = "# talven wire trace, started ";
+
+// A trace never empties a file it did not write: an earlier trace, known by its first line, is
+// replaced; a device or pipe is written to; any other file that is there is left alone.
+bool MayWriteTraceTo(const char* path) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (!std::filesystem::exists(status) || !std::filesystem::is_regular_file(status)) return true;
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return false;
+  char first[sizeof kTraceFirstLine] = {};
+  const std::size_t got = std::fread(first, 1, sizeof kTraceFirstLine - 1, file);
+  std::fclose(file);
+  return got == sizeof kTraceFirstLine - 1 &&
+         std::memcmp(first, kTraceFirstLine, sizeof kTraceFirstLine - 1) == 0;
 }
 
 WireStamp Now(SteadyClock::time_point traceStart) {
@@ -96,6 +117,10 @@ std::string FormatWireNote(const WireStamp& stamp, const char* text) {
 
 bool WireTrace::Start(const char* path) {
   Stop();
+  if (!MayWriteTraceTo(path)) {
+    errno = EEXIST;
+    return false;
+  }
   std::FILE* file = std::fopen(path, "w");
   if (file == nullptr) return false;
   file_ = file;
@@ -104,11 +129,11 @@ bool WireTrace::Start(const char* path) {
   char started[64];
   std::strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S", &local);
   std::fprintf(file_,
-               "# talven wire trace, started %s\n"
+               "%s%s\n"
                "# local time, seconds since the start, direction, byte count, the bytes as text\n"
                "# (printable ASCII as is, others and \"<\" as <CR>, <LF>, <NUL> or <hex>), then "
                "in hex\n",
-               started);
+               kTraceFirstLine, started);
   std::fflush(file_);
   return true;
 }

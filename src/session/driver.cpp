@@ -101,7 +101,8 @@ bool RunTransfer() {
   if (ports.ApplyLinkSettings(gConfig.port, ChosenModel().linkSettingsWord) != kPortOk) {
     LeaveForOpenFailure(ports);
   }
-  ports.SetReadTimeout(gConfig.port, kReadTimeoutMs);
+  // Without its read time-out every wait would end at once: the exchange could not be timed.
+  if (ports.SetReadTimeout(gConfig.port, kReadTimeoutMs) != kPortOk) LeaveForOpenFailure(ports);
 
   LineExchange exchange(ports, gConfig.port);
   UseLineExchange(&exchange, LeaveForFailedLine);

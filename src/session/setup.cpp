@@ -254,12 +254,17 @@ void OpenCloneFile(StandardInput& input) {
   const char* openMode = OpenModeFor(gConfig.mode);
   for (;;) {
     if (gConfig.fileName[0] != '\0') {
-      // Slave mode leaves the named file as it is until a transfer has completed.
-      gConfig.cloneFile = gConfig.mode == kSlave ? OpenReceivedFile(gConfig.fileName)
-                                                 : OpenSessionFile(gConfig.fileName, openMode);
-      if (gConfig.cloneFile != nullptr) break;
-      // The prompt alone would not say whether the name, the folder or the permissions were wrong.
-      ReportError(gConfig.fileName, std::strerror(errno));
+      // Slave mode leaves the named file as it is until a transfer has completed; it names what
+      // failed itself.
+      if (gConfig.mode == kSlave) {
+        if (OpenReceivedFile(gConfig.fileName)) return;
+      } else {
+        gConfig.cloneFile = OpenSessionFile(gConfig.fileName, openMode);
+        if (gConfig.cloneFile != nullptr) break;
+        // The prompt alone would not say whether the name, the folder or the permissions were
+        // wrong.
+        ReportError(gConfig.fileName, std::strerror(errno));
+      }
     }
     std::printf("Input clone file name : ");
     std::fflush(stdout);

@@ -179,22 +179,25 @@ def test_permission_denied_names_the_group_to_join(scanner, open_dir):
 
 # --- Why a clone file did not open -------------------------------------------------------------
 
-@pytest.mark.parametrize("mode,name,reason", [
-    ("MASTER", "missing.txt", "No such file or directory"),
-    ("COMPARE", "missing.txt", "No such file or directory"),
-    ("SLAVE", "subdir", "Is a directory"),
-    ("SLAVE", "nodir/out.txt", "No such file or directory"),
+# Slave mode names the file that failed: the named one, or the partial file beside it.
+@pytest.mark.parametrize("mode,name,failed,reason", [
+    ("MASTER", "missing.txt", "missing.txt", "No such file or directory"),
+    ("COMPARE", "missing.txt", "missing.txt", "No such file or directory"),
+    ("SLAVE", "subdir", "subdir", "Is a directory"),
+    ("SLAVE", "nodir/out.txt", "nodir/out.txt.partial", "No such file or directory"),
+    ("SLAVE", "pd.txt", "pd.txt.partial", "Is a directory"),
 ])
-def test_clone_file_reason_comes_before_the_prompt(tmp_path, mode, name, reason):
+def test_clone_file_reason_comes_before_the_prompt(tmp_path, mode, name, failed, reason):
     (tmp_path / "subdir").mkdir()
+    (tmp_path / "pd.txt.partial").mkdir()
     args = ("KM504R", "200", mode, name, "0")
     result = talven(*args, cwd=tmp_path)
     # Standard output: its fixed texts only; standard input then ends at the prompt.
     assert result.stdout == PLAIN_BANNER + b"Input clone file name : "
     assert result.returncode == 255
-    assert result.stderr.decode().splitlines()[0] == f"talven: {name}: {reason}"
+    assert result.stderr.decode().splitlines()[0] == f"talven: {failed}: {reason}"
     merged = talven(*args, cwd=tmp_path, merged=True)
-    assert f"talven: {name}: {reason}\nInput clone file name : ".encode() in merged.stdout
+    assert f"talven: {failed}: {reason}\nInput clone file name : ".encode() in merged.stdout
 
 
 def test_name_typed_at_the_prompt_that_fails_is_explained_too(run, tmp_path):

@@ -42,11 +42,12 @@ def test_full_session_exact_wire_and_file(run, scanner, tmp_path):
     assert_silent(scanner, 0.1)
 
 
-def test_end_first_gives_empty_file_and_success(run, scanner, tmp_path):
+def test_end_first_is_an_error_that_creates_nothing(run, scanner, tmp_path):
     app = start_slave(run, scanner)
     scanner.send_line("END")
-    assert COMPLETE.search(app.output())
-    assert (tmp_path / "out.txt").read_bytes() == b""
+    assert app.output().endswith(ERROR_LINE)
+    assert not (tmp_path / "out.txt").exists() and not (tmp_path / "out.txt.partial").exists()
+    assert app.stderr() == b"talven: out.txt: no records were received; out.txt was not created\n"
     assert_silent(scanner, 0.1)
 
 
@@ -110,7 +111,7 @@ def test_wrong_sum_stops_without_answer(run, scanner, tmp_path):
     assert app.wait() == 0
     assert app.stderr() == (f"talven: scanner: its closing sum {wide:04X} differs from the "
                             f"sum of the records received, {field(r):04X}\n"
-                            f"talven: received records kept in out.txt.partial\n").encode()
+                            f"talven: received records kept in out.txt.partial (1 record)\n").encode()
     assert_silent(scanner, 0.1)
     # The record answered before the bad sum is kept.
     assert (tmp_path / "out.txt.partial").read_bytes() == (r + "\r\n").encode()
@@ -122,6 +123,7 @@ def test_other_lines_get_no_answer(run, scanner, line):
     app = start_slave(run, scanner)
     scanner.send(line + b"\r")
     assert_silent(scanner)
+    assert exchange(scanner, "CLN " + record("01,x")) == b"OK"
     scanner.send_line("END")
     assert COMPLETE.search(app.output())
 
@@ -235,8 +237,12 @@ def test_named_file_is_replaced_whole_or_not_at_all(run, scanner, tmp_path, monk
         return
     assert target.read_bytes() == OLD if old else not target.exists()
     # SIGKILL leaves no word, but what was answered had reached the system before the wait.
+    # The earlier attempt's records went aside when the first record came.
+    assert (tmp_path / "out.txt.partial.1").read_bytes() == b"stale records of an earlier attempt\r\n"
+    stored = partial.read_bytes().count(b"\r\n")
     if end != "SIGKILL":
-        assert app.stderr().endswith(b"talven: received records kept in out.txt.partial\n")
+        assert app.stderr().endswith(f"talven: received records kept in out.txt.partial "
+                                     f"({stored} records)\n".encode())
     if end == "full disk":
         assert b"File Write Error (out.txt)" in out and b"File too large" in app.stderr()
         assert 0 < len(partial.read_bytes()) < len(received)
@@ -256,6 +262,7 @@ def test_line_settings_during_the_run(run, scanner, model, speed):
     assert not lflag & (termios.ICANON | termios.ECHO | termios.ISIG)
     assert not iflag & (termios.ICRNL | termios.IXON | termios.INLCR | termios.IGNCR)
     assert not oflag & termios.OPOST
+    assert exchange(scanner, "CLN " + record("01,x")) == b"OK"
     scanner.send_line("END")
     assert COMPLETE.search(app.output())
 

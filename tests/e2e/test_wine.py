@@ -69,6 +69,31 @@ def test_slave_wrong_sum_gives_the_error_summary(platform, scanner, tmp_path):
     assert b"received records kept in out.txt.partial" in app.stderr()
 
 
+@pytest.mark.parametrize("case", ["no records", "earlier partial kept", "earlier partial moved"])
+def test_slave_keeps_earlier_files(platform, scanner, tmp_path, case):
+    """No record replaces nothing; records an earlier session kept go aside, never lost."""
+    target, partial = tmp_path / "out.txt", tmp_path / "out.txt.partial"
+    target.write_bytes(b"old\r\n")
+    if case != "no records":
+        partial.write_bytes(b"kept\r\n")
+    app = platform.start("KM504R", platform.port(scanner), "SLAVE", "out.txt", "0")
+    app.expect(SLAVE_PROMPT)
+    r = record("01,x")
+    if case == "earlier partial moved":
+        assert exchange(scanner, "CLN " + r) == b"OK"
+    scanner.send_line("END" if case != "earlier partial kept" else "SUM 1")
+    out = app.output()
+    assert app.wait() == 0
+    if case == "earlier partial moved":
+        assert COMPLETE.search(out) and target.read_bytes() == (r + "\r\n").encode()
+        assert (tmp_path / "out.txt.partial.1").read_bytes() == b"kept\r\n"
+        assert not partial.exists()
+        return
+    assert out.endswith(ERROR_LINE) and target.read_bytes() == b"old\r\n"
+    assert partial.read_bytes() == b"kept\r\n" if case != "no records" else not partial.exists()
+    assert not (tmp_path / "out.txt.partial.1").exists()
+
+
 @pytest.mark.parametrize("mode", ["SLAVE", "COMPARE", "MASTER"])
 def test_pulled_cable_ends_with_port_error(platform, scanner, tmp_path, mode):
     r = record("01,x")
@@ -111,6 +136,7 @@ def test_line_settings_reach_the_device(platform, scanner, model, speed, identit
     scanner.send(b"\nMDL\r")
     assert scanner.read_for(0.3) == b""
     assert exchange(scanner, "MDL") == identity
+    assert exchange(scanner, "CLN " + record("01,x")) == b"OK"
     scanner.send_line("END")
     assert COMPLETE.search(app.output())
 
@@ -227,6 +253,7 @@ def test_port_held_by_another_program(platform, scanner, tmp_path, request):
     assert b"in use by another program" in second.stderr()
     # The first one's session is untouched.
     assert exchange(scanner, "MDL") == b"QRFAMTK00"
+    assert exchange(scanner, "CLN " + record("01,x")) == b"OK"
     scanner.send_line("END")
     assert COMPLETE.search(first.output())
     assert first.wait() == 0

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -132,8 +133,16 @@ TEST_F(TraceFile, RecordsReachTheFileAtOnceAndInOrder) {
   EXPECT_NE(records[3].find("SCN->PC     10  QRFAMTK00<CR>"), std::string::npos);
 }
 
-TEST_F(TraceFile, StartEmptiesTheFileAndStopEndsTheRecords) {
-  { std::ofstream(path_) << "old contents\n"; }
+// An earlier trace is replaced; any other file is refused and left as it was.
+TEST_F(TraceFile, StartReplacesOnlyAnEarlierTraceAndStopEndsTheRecords) {
+  for (const char* old : {"", "old contents\n", "# talven wire trace\n"}) {
+    { std::ofstream(path_, std::ios::binary) << old; }
+    errno = 0;
+    EXPECT_FALSE(trace_.Start(path_.string().c_str())) << old;
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(Contents(), old);
+  }
+  { std::ofstream(path_) << "# talven wire trace, started 2020-01-01 00:00:00\nold contents\n"; }
   ASSERT_TRUE(trace_.Start(path_.string().c_str()));
   EXPECT_EQ(Contents().find("old contents"), std::string::npos);
   EXPECT_EQ(Contents().rfind("# talven wire trace, started ", 0), 0u);

@@ -1,0 +1,244 @@
+"""What a session may never do to the user's files: replace a backup with nothing, empty records an
+earlier session kept, write through a link, loosen a file's mode, let a second session in during
+the commit, empty a file named as the trace, or send a file other than the one it checked."""
+import os
+import random
+import shutil
+import signal
+import subprocess
+import time
+
+import pytest
+
+import conftest
+from conftest import COMPLETE, ERROR_LINE, MASTER_PROMPT, MISSING_PORT, SLAVE_PROMPT, record
+
+FILE_PROMPT = b"Input clone file name : "
+OLD = b"0000,an earlier backup~0000\r\n" * 3
+KEPT = b"".join((record(f"{k:04X},kept") + "\r\n").encode() for k in range(5))
+NEW = [record(f"{k:04X},CH{k},146.{k:03d},FM") for k in range(6)]
+NEW_BYTES = "".join(r + "\r\n" for r in NEW).encode()
+
+
+def strace_works():
+    return shutil.which("strace") and subprocess.run(
+        ["strace", "-qq", "-o", "/dev/null", "true"], capture_output=True, timeout=10).returncode == 0
+
+
+def receive(app, scanner, records, last="END"):
+    app.expect(SLAVE_PROMPT)
+    scanner.send_line("MDL")
+    assert scanner.read_line()
+    for r in records:
+        scanner.send_line("CLN " + r)
+        assert scanner.read_line() == b"OK"
+    if last:
+        scanner.send_line(last)
+
+
+CASES = ["empty transfer", "rerun with a bad port", "rerun interrupted before a record",
+         "rerun interrupted after records", "rerun after a kill before any record", "link and mode", "partial-name link",
+         "trace on the clone file", "file changed at the ready prompt",
+         "second session during the commit"]
+
+
+@pytest.mark.parametrize("case", CASES)
+def test_files_are_never_lost(run, scanner, tmp_path, monkeypatch, case):
+    target, partial = tmp_path / "out.txt", tmp_path / "out.txt.partial"
+    aside = tmp_path / "out.txt.partial.1"
+    target.write_bytes(OLD)
+    if case == "empty transfer":
+        app = run("KM504R", scanner.path, "SLAVE", "out.txt", "0")
+        receive(app, scanner, [])
+        assert app.output().endswith(ERROR_LINE) and app.wait() == 0
+        assert app.stderr() == b"talven: out.txt: no records were received; out.txt was left as it was\n"
+        assert target.read_bytes() == OLD and not partial.exists()
+    elif case == "rerun with a bad port":
+        partial.write_bytes(KEPT)
+        app = run("KM504R", MISSING_PORT, "SLAVE", "out.txt", "0")
+        app.output()
+        assert app.wait() == 255
+        assert partial.read_bytes() == KEPT and not aside.exists() and target.read_bytes() == OLD
+    elif case.startswith("rerun interrupted"):
+        partial.write_bytes(KEPT)
+        app = run("KM504R", scanner.path, "SLAVE", "out.txt", "0")
+        sent = NEW[:2] if case.endswith("records") else []
+        receive(app, scanner, sent, last=None)
+        time.sleep(0.2)
+        app.kill(signal.SIGINT)
+        app.output()
+        assert app.wait() == 130 and target.read_bytes() == OLD
+        if sent:
+            assert aside.read_bytes() == KEPT and partial.read_bytes() == NEW_BYTES[:len(b"".join(
+                (r + "\r\n").encode() for r in sent))]
+            assert (b"talven: out.txt.partial: an earlier session's records moved to "
+                    b"out.txt.partial.1\n") in app.stderr()
+            assert app.stderr().endswith(b"kept in out.txt.partial (2 records)\n")
+        else:
+            assert partial.read_bytes() == KEPT and not aside.exists()
+    elif case == "rerun after a kill before any record":
+        # The killed session's empty partial file must not push older records out of .partial.1.
+        partial.write_bytes(b"")
+        aside.write_bytes(KEPT)
+        app = run("KM504R", scanner.path, "SLAVE", "out.txt", "0")
+        receive(app, scanner, NEW)
+        assert COMPLETE.search(app.output()) and target.read_bytes() == NEW_BYTES
+        assert aside.read_bytes() == KEPT and not partial.exists() and app.stderr() == b""
+    elif case == "link and mode":
+        real = tmp_path / "real"
+        real.mkdir()
+        backup = real / "backup.txt"
+        target.unlink()
+        backup.write_bytes(OLD)
+        backup.chmod(0o600)
+        target.symlink_to("real/backup.txt")
+        app = run("KM504R", scanner.path, "SLAVE", "out.txt", "0")
+        receive(app, scanner, NEW)
+        assert COMPLETE.search(app.output())
+        assert target.is_symlink() and backup.read_bytes() == NEW_BYTES
+        assert backup.stat().st_mode & 0o777 == 0o600
+        assert not (real / "backup.txt.partial").exists() and not partial.exists()
+    elif case == "partial-name link":
+        victim = tmp_path / "victim.txt"
+        victim.write_bytes(b"not to be touched\r\n")
+        partial.symlink_to("victim.txt")
+        app = run("KM504R", scanner.path, "SLAVE", "out.txt", "0")
+        receive(app, scanner, NEW)
+        assert COMPLETE.search(app.output())
+        assert victim.read_bytes() == b"not to be touched\r\n" and target.read_bytes() == NEW_BYTES
+        assert aside.is_symlink() and not partial.exists()
+    elif case == "trace on the clone file":
+        app = run("--trace", "out.txt", "KM504R", scanner.path, "MASTER", "out.txt", "0")
+        app.output()
+        assert app.wait() == 2 and target.read_bytes() == OLD
+        assert app.stderr() == (b"talven: out.txt: is there and is not a wire trace; give another "
+                                b"name\n")
+        assert scanner.read_for(0.2) == b""
+    elif case == "file changed at the ready prompt":
+        target.write_bytes(NEW_BYTES)
+        app = run("KM504R", scanner.path, "MASTER", "out.txt", "0")
+        app.expect(MASTER_PROMPT)
+        target.write_bytes(NEW_BYTES[:len(NEW[0]) + 2] + b"changed" + NEW_BYTES[len(NEW[0]) + 9:])
+        app.send("k")
+        assert scanner.read_line() == b"MDL"
+        scanner.send_line("ID")
+        for r in NEW:
+            assert scanner.read_line() == ("CLN " + r).encode()
+            scanner.send_line("OK")
+        assert scanner.read_line() == b"END"
+        assert COMPLETE.search(app.output())
+    elif case == "second session during the commit":
+        if not strace_works():
+            pytest.skip("strace is not installed or cannot trace here")
+        wrapper = tmp_path / "slow-rename"
+        # LeakSanitizer cannot run under a tracer; the sanitizer suite runs this test too.
+        wrapper.write_text(f"#!/bin/sh\nASAN_OPTIONS=detect_leaks=0 exec strace -qq -o /dev/null "
+                           f"-e inject=rename:delay_enter=2000000 {conftest.BINARY} \"$@\"\n")
+        wrapper.chmod(0o755)
+        first_binary = conftest.BINARY
+        monkeypatch.setattr(conftest, "BINARY", str(wrapper))
+        first = run("KM504R", scanner.path, "SLAVE", "out.txt", "0")
+        monkeypatch.setattr(conftest, "BINARY", first_binary)
+        receive(first, scanner, NEW)
+        time.sleep(0.5)  # inside the slowed rename
+        second_scanner = conftest.Scanner()
+        try:
+            second = run("KM504R", second_scanner.path, "SLAVE", "out.txt", "0")
+            second.expect(FILE_PROMPT)
+            second.child.sendeof()
+            assert second.wait() == 255 and b"busy" in second.stderr()
+        finally:
+            second_scanner.close()
+        assert COMPLETE.search(first.output())
+        assert target.read_bytes() == NEW_BYTES and not partial.exists()
+
+
+# --- Every system call on the way to the disk failing in turn ----------------------------------
+
+def log_names(start):
+    """The mismatch log's possible names for a compare begun in the seconds after start."""
+    return [time.strftime("%Y_%m_%d__%H_%M_%S.log", time.localtime(start + s)) for s in range(-1, 8)]
+
+
+# (mode, system call, the file it acts on, error, which matching call fails); SIGKILL rows kill the
+# program after that many records instead.
+FAULTS = [("SLAVE", "openat", "partial", "EIO", 1), ("SLAVE", "write", "partial", "ENOSPC", 1),
+          ("SLAVE", "write", "partial", "EIO", 4), ("SLAVE", "fsync", "partial", "EIO", 1),
+          ("SLAVE", "rename", "partial", "EIO", 1), ("SLAVE", "close", "target", "EIO", 1),
+          ("SLAVE", "fsync", "folder", "EIO", 1), ("SLAVE", "openat", "folder", "EIO", 1),
+          ("COMPARE", "openat", "log", "ENOSPC", 1),
+          ("COMPARE", "write", "log", "EIO", 1), ("COMPARE", "fsync", "log", "EIO", 1),
+          ("COMPARE", "close", "log", "EIO", 1), ("COMPARE", "fsync", "folder", "EIO", 1)] + [
+          ("SLAVE", "SIGKILL", None, None, n) for n in random.Random().sample(range(7), 3)]
+
+
+@pytest.mark.parametrize("mode,call,where,error,when", FAULTS)
+def test_faults_on_the_way_to_the_disk(run, scanner, tmp_path, monkeypatch, mode, call, where,
+                                       error, when):
+    """FILE is the old file byte for byte, or the whole new one with "complete"; FILE.partial is an
+    exact prefix of the records answered; what failed is said; nothing hangs."""
+    if call != "SIGKILL":
+        if not strace_works():
+            pytest.skip("strace is not installed or cannot trace here")
+        names = {"partial": ["out.txt.partial"], "target": ["out.txt"], "folder": ["."],
+                 "log": log_names(time.time())}[where]
+        # Named as the program names them, and as their descriptors resolve.
+        paths = names + [tmp_path / n for n in names]
+        wrapper = tmp_path / "faulty"
+        wrapper.write_text(
+            f"#!/bin/sh\nASAN_OPTIONS=detect_leaks=0 exec strace -qq -o /dev/null -e trace={call} "
+            f"-e inject={call}:error={error}:when={when} "
+            + " ".join(f"-P {p}" for p in paths) + f" {conftest.BINARY} \"$@\"\n")
+        wrapper.chmod(0o755)
+        monkeypatch.setattr(conftest, "BINARY", str(wrapper))
+    target, partial = tmp_path / "out.txt", tmp_path / "out.txt.partial"
+    target.write_bytes(OLD if mode == "SLAVE" else NEW_BYTES)
+    app = run("KM504R", scanner.path, mode, "out.txt", "0")
+    if app.child.expect_exact([SLAVE_PROMPT, FILE_PROMPT]) == 1:
+        app.child.sendeof()
+        assert app.wait() == 255 and b"out.txt" in app.stderr() and target.read_bytes() == OLD
+        return
+    scanner.send_line("MDL")
+    assert scanner.read_line()
+    answered = []
+    for n, r in enumerate(NEW):
+        if call == "SIGKILL" and n == when:
+            break
+        sent = r if mode == "SLAVE" else r.replace("FM", "AM")  # Compare: every record differs
+        scanner.send_line("CLN " + sent)
+        try:
+            assert scanner.read_line(timeout=2) == b"OK"
+        except TimeoutError:  # the program ended on the fault
+            break
+        answered.append(sent)
+    if call == "SIGKILL":
+        time.sleep(random.random() * 0.05)
+        app.kill(signal.SIGKILL)
+        app.wait()
+    else:
+        scanner.send_line("END")
+        out = app.output()
+        assert app.wait() in (0, 255)
+    # The tracer's own notes aside.
+    said = b"".join(line for line in app.stderr().splitlines(keepends=True)
+                    if not line.startswith(b"strace: "))
+    if mode == "COMPARE":
+        logs = list(tmp_path.glob("*.log"))
+        assert not COMPLETE.search(out) and len(logs) <= 1
+        assert (b"could not be written completely" if call != "openat" else b"File Open Error"
+                ) in (said if call != "openat" else out)
+        return
+    kept = "".join(r + "\r\n" for r in answered).encode()
+    # A failed close comes after the data is safe; every other fault means no "complete".
+    assert call == "SIGKILL" or bool(COMPLETE.search(out)) == (call == "close")
+    if call != "SIGKILL" and COMPLETE.search(out):
+        assert target.read_bytes() == kept and not partial.exists() and said == b""
+        return
+    assert call == "SIGKILL" or said  # what failed is said
+    if target.read_bytes() != OLD:  # in place, only its folder unsynced
+        assert target.read_bytes() == kept and b"may not survive a power loss" in said
+    if partial.exists():
+        stored = partial.read_bytes()
+        lines = stored.count(b"\n")
+        assert kept.startswith(stored) and stored.count(b"\r\n") == lines
+        assert call == "SIGKILL" or not stored or f"({lines} record".encode() in said
