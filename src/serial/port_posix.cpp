@@ -16,6 +16,12 @@
 
 #ifdef __linux__
 #include <linux/serial.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <string>
+
+#include "serial/lock_table.h"
 #endif
 
 namespace talven::detail {
@@ -92,6 +98,26 @@ bool AlreadyExclusive([[maybe_unused]] int fd) {
 #endif
 }
 
+// Whether another process holds a lock on the device: its open would go on to the driver's, which
+// raises DTR and RTS on the holder's line before anything else can refuse it.
+bool HeldByAnother([[maybe_unused]] const char* path) {
+#ifdef __linux__
+  struct stat device {};
+  if (stat(path, &device) != 0) return false;
+  const int fd = open("/proc/locks", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::string table;
+  char chunk[4096];
+  ssize_t got = 0;
+  while ((got = read(fd, chunk, sizeof chunk)) > 0)
+    table.append(chunk, static_cast<std::size_t>(got));
+  close(fd);
+  return LockTableHolds(table, {major(device.st_dev), minor(device.st_dev), device.st_ino});
+#else
+  return false;
+#endif
+}
+
 }  // namespace
 
 DevicePathStyle NativeDevicePathStyle() {
@@ -99,6 +125,10 @@ DevicePathStyle NativeDevicePathStyle() {
 }
 
 PortStatus BackendOpen(PortEntry& entry, const char* path, std::int32_t, std::int32_t) {
+  if (HeldByAnother(path)) {
+    RecordOpenError(*entry.error, EBUSY, path);
+    return kPortCannotOpen;
+  }
   const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
     RecordOpenError(*entry.error, errno, path);
