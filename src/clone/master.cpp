@@ -20,8 +20,6 @@ namespace talven {
 namespace {
 
 inline constexpr int kSendsPerRecord = 10;
-inline constexpr char kRecordPrefix[] = "CLN ";
-inline constexpr std::size_t kPrefixLength = sizeof kRecordPrefix - 1;
 
 void WaitUntilReady() {
   std::printf("\nPress Scanner's \"SCAN\" key (The scanner is a clone SLAVE unit) !!\n");
@@ -145,11 +143,11 @@ bool RunMaster() {
   ReceiveLine(reply);
   NoteReceivedLineEnd(reply);
 
-  std::memcpy(gTransmitLineBuffer, kRecordPrefix, kPrefixLength);
-  char* const record = gTransmitLineBuffer + kPrefixLength;
-  // The record follows the prefix; with its terminator the whole command fits the buffer. The
-  // reader takes a record with its line end in one read, as the check before sending read it.
-  static_assert(kPrefixLength + kRecordTextMax + 1 == kLineBufferSize);
+  std::memcpy(gTransmitLineBuffer, kRecordPrefix, kRecordPrefixLength);
+  char* const record = gTransmitLineBuffer + kRecordPrefixLength;
+  // The record follows the prefix; the reader's limit is what the buffer has left for it, so the
+  // whole command fits with its terminator. The reader takes a record with its line end in one
+  // read, as the check before sending read it.
   RecordReader reader(gConfig.cloneFile);
   const std::uint32_t groupSize = std::uint32_t{gConfig.progressScale} + 1;
   std::uint32_t sent = 0;
