@@ -56,9 +56,6 @@ class LineExchange {
     beforeWaitObject_ = object;
   }
 
-  PortRegistry& Ports() const { return ports_; }
-  PortNumber Port() const { return port_; }
-
  private:
   LineResult PortHealth() const;
   LineResult RefillReceiveBuffer();
