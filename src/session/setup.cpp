@@ -50,6 +50,7 @@ struct UnusedArguments {
   const char* mode = nullptr;
   bool tooMany = false;
 };
+
 // The steps of setup on one session's settings.
 class Setup {
  public:
