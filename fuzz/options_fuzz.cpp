@@ -21,9 +21,13 @@ void Require(bool condition, const char* what) {
   }
 }
 
+// A value is a whole word, or what follows the "=" of "--name=value".
 bool IsArgument(const std::vector<char*>& argv, const char* p) {
   for (const char* word : argv) {
+    if (word == nullptr) continue;
     if (word == p) return true;
+    const char* equals = std::strchr(word, '=');
+    if (equals != nullptr && word[0] == '-' && p == equals + 1) return true;
   }
   return false;
 }
