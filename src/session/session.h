@@ -37,14 +37,15 @@ struct SessionConfig {
 };
 
 struct Session {
-  Session(WireTrace& trace, const TransferOptions& transferOptions)
-      : options(transferOptions), ports(&trace) {}
+  Session(WireTrace& wireTrace, const TransferOptions& transferOptions)
+      : trace(wireTrace), options(transferOptions), ports(&trace) {}
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
+  // Started or not by the program's main, which owns it; the port's bytes go to it.
+  WireTrace& trace;
   SessionConfig config;
   TransferOptions options;
-  // Its bytes go to the trace, which the program's main owns (it may not be running).
   PortRegistry ports;
   ReceivedFile received;
   // Once the port is open and set: the line to the scanner, and what the transfer is handed.
