@@ -1,16 +1,12 @@
-// The functions of process/exit_path.h and process/signals.h for the fuzz targets: nothing is
-// closed or printed, no signal comes, and an exit unwinds to the fuzz entry point.
+// The functions of process/exit_path.h and process/signals.h that the code under fuzzing calls:
+// nothing is closed or printed and no signal comes. Nothing below the session ends the process, so
+// there is no Terminate here to fake.
 #include <cstdio>
 
-#include "fuzz_exit.h"
 #include "process/exit_path.h"
 #include "process/signals.h"
 
 namespace talven {
-
-[[noreturn]] void Terminate(int code) {
-  throw fuzz::ProcessExit{code};
-}
 
 void TrackOpenFile(std::FILE*) {}
 
@@ -28,10 +24,6 @@ int TakenSignal() {
   return 0;
 }
 void CheckInterrupt() {}
-
-[[noreturn]] void ExitForSignal(int signal) {
-  throw fuzz::ProcessExit{128 + signal};
-}
 
 void ReportError(const char*, const char*) {}
 

@@ -1,7 +1,9 @@
 // The line receiver and sender fed arbitrary byte streams, split at arbitrary points, with reads
 // that time out at arbitrary moments. Checks that no line overruns its 4096-byte buffer, that every
 // line is exactly the bytes before its CR (cut at 4095), that bytes read ahead for one line begin
-// the next, and that a stream without CR ends in the port failure instead of a hang.
+// the next, and that a stream without CR ends in the port failure instead of a hang. A session's
+// TransferLine on the same exchange splits lines into command and argument and notes the CR LF
+// hint once for itself.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "clone/transfer_lines.h"
 #include "fake_port.h"
 #include "serial/line_exchange.h"
 #include "serial/port.h"
@@ -97,6 +100,30 @@ void CheckSend(talven::LineExchange& exchange, FuzzedDataProvider& input) {
   Require(written.back() == '\r', "command without its CR");
 }
 
+// A command: the word is the line's first three characters, the argument begins at the fifth and
+// is empty for a shorter line. The hint is noted by the first line that begins with LF.
+bool CheckCommand(talven::TransferLine& transfer, char* line, Model& model,
+                  FuzzedDataProvider& input) {
+  const bool notedBefore = transfer.lineEndNoted;
+  talven::ReceivedCommand command;
+  const LineResult result = talven::ReceiveCommand(transfer, line, command);
+  model.Add(talven::fuzz::TakeDeliveredBytes());
+  if (!Settled(result, input)) return false;
+  const Bytes expected = model.TakeLine();
+  Require(command.word == line && command.argument == line + 4, "command split");
+  Require(line[3] == '\0', "command word longer than three characters");
+  if (expected.size() < 4) {
+    Require(line[4] == '\0', "short line with an argument");
+  } else {
+    Require(std::memcmp(line + 4, expected.data() + 4, expected.size() - 4) == 0 &&
+                line[expected.size()] == '\0',
+            "argument bytes");
+  }
+  const bool startsWithLf = !expected.empty() && expected[0] == '\n';
+  Require(transfer.lineEndNoted == (notedBefore || startsWithLf), "CR LF hint noted");
+  return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -104,12 +131,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   talven::fuzz::StartFakePort(input);
   talven::PortRegistry ports;
   talven::LineExchange exchange(ports, 1);
+  talven::TransferLine transfer(exchange);
   // Exactly the transfers' buffer size, so that a write past it is caught.
   const auto line = std::make_unique<char[]>(kLineBufferSize);
   Model model;
   bool open = true;
   for (int op = 0; open && op < kMostOperations && input.remaining_bytes() > 0; ++op) {
-    switch (input.ConsumeIntegralInRange<int>(0, 3)) {
+    switch (input.ConsumeIntegralInRange<int>(0, 4)) {
       case 0: {
         std::size_t length = 0;
         const LineResult result = exchange.ReceiveLine(line.get(), length);
@@ -130,6 +158,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       case 2:
         open = CheckReply(exchange, line.get(), model, input);
+        break;
+      case 3:
+        open = CheckCommand(transfer, line.get(), model, input);
         break;
       default:
         CheckSend(exchange, input);

@@ -1,5 +1,5 @@
 // Command lines of any words. Checks that option parsing stays within each word and the argument
-// vector, and answers a positional start and option values that point into its words.
+// vector, and answers a positional start and option values that point into it.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -21,10 +21,13 @@ void Require(bool condition, const char* what) {
   }
 }
 
-// A value is a whole word or, after "--name=", the rest of one.
-bool IsInArgument(const std::vector<char*>& argv, const char* p) {
+// A value is a whole word, or what follows the "=" of "--name=value".
+bool IsArgument(const std::vector<char*>& argv, const char* p) {
   for (const char* word : argv) {
-    if (word != nullptr && p >= word && p <= word + std::strlen(word)) return true;
+    if (word == nullptr) continue;
+    if (word == p) return true;
+    const char* equals = std::strchr(word, '=');
+    if (equals != nullptr && word[0] == '-' && p == equals + 1) return true;
   }
   return false;
 }
@@ -48,9 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const talven::Options options = talven::ParseOptions(argc, argv.data());
   Require(options.firstPositional >= 1 && options.firstPositional <= argc, "first positional");
-  if (options.tracePath != nullptr) Require(IsInArgument(argv, options.tracePath), "trace path");
+  if (options.tracePath != nullptr) Require(IsArgument(argv, options.tracePath), "trace path");
   for (const char* path : {options.checkPath, options.diffPaths[0], options.diffPaths[1]}) {
-    if (path != nullptr) Require(IsInArgument(argv, path), "file question path");
+    if (path != nullptr) Require(IsArgument(argv, path), "file question path");
   }
   if (options.diffPaths[0] != nullptr) Require(options.diffPaths[1] != nullptr, "one diff path");
   if (!options.error.empty()) {

@@ -48,11 +48,12 @@ int main(int argc, char** argv) {
                                         : std::strerror(errno));
     return kUsageStatus;
   }
-  talven::gTransferOptions.verifyBeforeSending = !options.noVerify;
+  talven::TransferOptions transfer;
+  transfer.verifyBeforeSending = !options.noVerify;
   // Setup sees the program name and the positional arguments only.
   std::vector<char*> positional{argv[0]};
   for (int i = options.firstPositional; i < argc; ++i) positional.push_back(argv[i]);
   positional.push_back(nullptr);
-  talven::RunSession(trace, static_cast<int>(positional.size() - 1), positional.data(),
+  talven::RunSession(trace, transfer, static_cast<int>(positional.size() - 1), positional.data(),
                      options.exitCode ? 1 : 0);
 }

@@ -5,10 +5,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 namespace talven {
 
 inline constexpr unsigned char kEndOfFileMark = 0x1A;
+
+// A clone file's name holds at most this many characters.
+inline constexpr std::size_t kFileNameMax = 1023;
 
 // Reads one line up to and including its LF into buffer, at most capacity - 1 characters,
 // NUL-terminated. Returns the number of characters stored; 0 at the end of the text.
@@ -34,8 +38,9 @@ std::FILE* OpenSessionFile(const char* name, const char* mode);
 // until the session ends; the stream's position is at the start. Read from the current position of
 // file, which may be a pipe. On POSIX the bytes are read into memory (clone files are small); on
 // Windows the file is that stream already, as its share mode keeps writers out, and is returned
-// rewound after reading. nullptr with errno set when the file cannot be read.
-std::FILE* KeepFileBytes(std::FILE* file);
+// rewound after reading. The bytes are kept in storage, which must outlive the stream. nullptr with
+// errno set when the file cannot be read.
+std::FILE* KeepFileBytes(std::FILE* file, std::vector<char>& storage);
 
 // Counts the lines a text reader yields (4095 characters per read at most), in 16 bits as the
 // progress scale wants it: the count wraps from 65535 to 0. Returns false when the file cannot be

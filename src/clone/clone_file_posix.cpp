@@ -61,9 +61,7 @@ std::FILE* OpenSessionFile(const char* name, const char* mode) {
   return file;
 }
 
-std::FILE* KeepFileBytes(std::FILE* file) {
-  // Kept for the whole session: the stream reads from it.
-  static std::vector<char> bytes;
+std::FILE* KeepFileBytes(std::FILE* file, std::vector<char>& bytes) {
   bytes.clear();
   try {
     char block[8192];

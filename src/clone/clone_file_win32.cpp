@@ -13,7 +13,7 @@ std::FILE* OpenSessionFile(const char* name, const char* mode) {
   return _fsopen(name, binaryMode, writing ? _SH_DENYRW : _SH_DENYWR);
 }
 
-std::FILE* KeepFileBytes(std::FILE* file) {
+std::FILE* KeepFileBytes(std::FILE* file, std::vector<char>&) {
   // Opened without write sharing: no other program can change it while it is open.
   if (std::fseek(file, 0, SEEK_SET) != 0) return nullptr;
   std::clearerr(file);

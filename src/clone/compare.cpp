@@ -8,7 +8,6 @@
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
 #include "process/clock.h"
-#include "process/config.h"
 #include "process/exit_path.h"
 #include "serial/line_exchange.h"
 
@@ -52,10 +51,12 @@ std::FILE* CreateLog(MismatchLog& log) {
   return nullptr;
 }
 
-void ReportMismatch(MismatchLog& log, const char* fileLine, const char* received) {
+// false when the log, needed now, cannot be created: the compare is abandoned.
+bool ReportMismatch(TransferLine& line, MismatchLog& log, const char* fileLine,
+                    const char* received) {
   ++log.errorCount;
   std::printf("\n");
-  ProgressLineEnded();
+  line.progress.Ended();
   std::printf("Error Count =%ld\n", log.errorCount);
   std::printf(" Master Data=%s\n", fileLine);
   // "Recive" as spelled since the first release: people's scripts match these lines.
@@ -66,14 +67,14 @@ void ReportMismatch(MismatchLog& log, const char* fileLine, const char* received
       const int error = errno;
       std::printf("File Open Error (%s)\n", log.name);
       ReportError(log.name, std::strerror(error));
-      Terminate(-1);
+      return false;
     }
     TrackOpenFile(log.file);
-    FlushBeforeEveryWait(log.file);
+    FlushBeforeEveryWait(line, log.file);
   }
   // After a failed write the log stops, so that what it holds is every difference up to a point,
   // without a gap; the end of the compare reports it.
-  if (std::ferror(log.file) != 0) return;
+  if (std::ferror(log.file) != 0) return true;
   char count[40];
   std::snprintf(count, sizeof count, "Error Count =%ld\n", log.errorCount);
   WriteText(log.file, count);
@@ -83,44 +84,49 @@ void ReportMismatch(MismatchLog& log, const char* fileLine, const char* received
   WriteText(log.file, "\n Recive Data=");
   WriteText(log.file, received);
   WriteText(log.file, "\n\n");
+  return true;
 }
 
 }  // namespace
 
-bool RunCompare() {
-  FlushBeforeEveryWait(nullptr);
+TransferResult RunCompare(CloneSession& session) {
+  TransferLine& line = session.line;
+  FlushBeforeEveryWait(line, nullptr);
   PrintScannerIsMasterPrompt();
   MismatchLog log;
   ReadDateAndTime(log.date, log.time);
   NameLog(log, 1);
 
-  const ModelEntry& model = ChosenModel();
-  char* const line = gReceiveLineBuffer;
-  char* const fileLine = gTransmitLineBuffer;
+  const ModelEntry& model = session.model;
+  // The file's line beside the received one, in a buffer of its own.
+  char fileLine[kLineBufferSize];
   std::uint32_t received = 0;
   for (;;) {
-    const ReceivedCommand command = ReceiveCommand(line);
-    AnswerModelRequest(command, model);
+    ReceivedCommand command;
+    const LineResult result = ReceiveCommand(line, line.receive, command);
+    if (result != LineResult::kOk) return LostLine(result);
+    AnswerModelRequest(line, command, model, session.stopwatch);
     if (command.Is("CLN")) {
-      SendCommand("OK");
-      PrintProgressMark(received, model.progressInterval);
+      SendCommand(line, "OK");
+      PrintProgressMark(line.progress, received, model.progressInterval);
       ++received;
       // A record past the end of the file has no partner: that is a difference too.
-      const bool paired = ReadTextLine(gConfig.cloneFile, fileLine, kLineBufferSize) > 0;
+      const bool paired = ReadTextLine(session.cloneFile, fileLine, kLineBufferSize) > 0;
       TrimTrailingNewlines(fileLine);
-      if (!paired || std::strcmp(command.argument, fileLine) != 0) {
-        ReportMismatch(log, fileLine, command.argument);
+      if ((!paired || std::strcmp(command.argument, fileLine) != 0) &&
+          !ReportMismatch(line, log, fileLine, command.argument)) {
+        return TransferResult::kAbandoned;
       }
     }
     if (command.Is("END")) break;
   }
   // So is every line of the file that no record came for.
-  while (ReadTextLine(gConfig.cloneFile, fileLine, kLineBufferSize) > 0) {
+  while (ReadTextLine(session.cloneFile, fileLine, kLineBufferSize) > 0) {
     TrimTrailingNewlines(fileLine);
-    ReportMismatch(log, fileLine, "");
+    if (!ReportMismatch(line, log, fileLine, "")) return TransferResult::kAbandoned;
   }
-  ReadTimeOfDay(gStopwatch.end);
-  FlushBeforeEveryWait(nullptr);
+  ReadTimeOfDay(session.stopwatch.end);
+  FlushBeforeEveryWait(line, nullptr);
   if (log.file != nullptr) {
     // On the disk before the result says what it holds.
     // The log's name in its folder must survive a power loss as well as its data.
@@ -133,9 +139,9 @@ bool RunCompare() {
     char reason[160];
     std::snprintf(reason, sizeof reason, "%ld difference%s from the scanner's data, listed in %s",
                   log.errorCount, log.errorCount == 1 ? "" : "s", log.name);
-    ReportError(gConfig.fileName, reason);
+    ReportError(session.fileName, reason);
   }
-  return log.errorCount == 0;
+  return log.errorCount == 0 ? TransferResult::kCompleted : TransferResult::kFailed;
 }
 
 }  // namespace talven

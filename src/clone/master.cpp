@@ -10,7 +10,6 @@
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
 #include "process/clock.h"
-#include "process/config.h"
 #include "process/console.h"
 #include "process/exit_path.h"
 #include "serial/line_exchange.h"
@@ -20,8 +19,6 @@ namespace talven {
 namespace {
 
 inline constexpr int kSendsPerRecord = 10;
-inline constexpr char kRecordPrefix[] = "CLN ";
-inline constexpr std::size_t kPrefixLength = sizeof kRecordPrefix - 1;
 
 void WaitUntilReady() {
   std::printf("\nPress Scanner's \"SCAN\" key (The scanner is a clone SLAVE unit) !!\n");
@@ -36,19 +33,20 @@ void WaitUntilReady() {
 }
 
 // Nothing is sent from a file the scanner would refuse partway: it would be left half programmed.
-void CheckBeforeSending() {
-  const char* name = gConfig.fileName;
+// false, with the reason on standard error, when nothing may be sent.
+bool CheckBeforeSending(CloneSession& session) {
+  const char* name = session.fileName;
   // What is checked is what is sent: the bytes are read once and kept.
-  std::FILE* bytes = KeepFileBytes(gConfig.cloneFile);
+  std::FILE* bytes = KeepFileBytes(session.cloneFile, session.keptBytes);
   if (bytes == nullptr) {
     ReportError(name, std::strerror(errno));
-    Terminate(-1);
+    return false;
   }
-  if (bytes != gConfig.cloneFile) {
+  if (bytes != session.cloneFile) {
     TrackOpenFile(bytes);
-    gConfig.cloneFile = bytes;
+    session.cloneFile = bytes;
   }
-  const CloneFileCheck check = CheckCloneFile(gConfig.cloneFile);
+  const CloneFileCheck check = CheckCloneFile(session.cloneFile);
   char what[kFileNameMax + 32];
   for (std::uint32_t i = 0; i < check.faultCount && i < CloneFileCheck::kFaultsKept; ++i) {
     std::snprintf(what, sizeof what, "%s line %u", name, unsigned{check.faults[i].line});
@@ -64,40 +62,42 @@ void CheckBeforeSending() {
   if (check.records == 0) ReportError(name, "holds no records to send");
   if (!check.Passed()) {
     ReportError(name, "nothing was sent; --no-verify sends the file as it is");
-    Terminate(-1);
+    return false;
   }
   // The kept bytes are read a second time to send them.
-  if (std::fseek(gConfig.cloneFile, 0, SEEK_SET) != 0) {
+  if (std::fseek(session.cloneFile, 0, SEEK_SET) != 0) {
     ReportError(name, "cannot be read twice to check it first; --no-verify sends it unchecked");
-    Terminate(-1);
+    return false;
   }
-  std::clearerr(gConfig.cloneFile);
+  std::clearerr(session.cloneFile);
+  return true;
 }
 
-void PrintRejectedExchange(const char* reply, const char* sent) {
+void PrintRejectedExchange(ProgressLine& progress, const char* reply, const char* sent) {
   std::printf("\n");
-  ProgressLineEnded();
+  progress.Ended();
   std::printf("ERR Rx=[%s]\n", reply);
   std::printf("    Tx=[%s]\n", sent);
 }
 
-// Sends the command in the transmit buffer until the scanner answers "OK"; false after every send
-// failed.
-bool DeliverRecord(char* reply) {
+// Sends the command in the transmit buffer until the scanner answers "OK": kOk once it did,
+// kNoReply after every send failed, or how the line was lost.
+LineResult DeliverRecord(TransferLine& line, char* reply) {
   for (int send = 0; send < kSendsPerRecord; ++send) {
-    SendCommand(gTransmitLineBuffer);
-    ReceiveReply(reply);
-    NoteReceivedLineEnd(reply);
-    if (std::strcmp(reply, "OK") == 0) return true;
-    PrintRejectedExchange(reply, gTransmitLineBuffer);
+    SendCommand(line, line.transmit);
+    const LineResult result = ReceiveReply(line, reply);
+    if (result != LineResult::kOk && result != LineResult::kNoReply) return result;
+    NoteReceivedLineEnd(line, reply);
+    if (std::strcmp(reply, "OK") == 0) return LineResult::kOk;
+    PrintRejectedExchange(line.progress, reply, line.transmit);
   }
-  return false;
+  return LineResult::kNoReply;
 }
 
 // The scanner took the records before this one and none after: it must be sent the whole file
 // again.
-[[noreturn]] void LeaveForRefusedRecord(std::uint32_t number, const char* record,
-                                        const char* reply) {
+void ReportRefusedRecord(const char* fileName, std::uint32_t number, const char* record,
+                         const char* reply) {
   // The record is named by the start of its text, as the file shows it.
   const int shown = static_cast<int>(std::min<std::size_t>(std::strcspn(record, ","), 16));
   char held[64];
@@ -125,62 +125,70 @@ bool DeliverRecord(char* reply) {
                 "repeat the transfer%s%s",
                 unsigned{number + 1}, shown, record, kSendsPerRecord, answer, held,
                 reply[0] == '\n' ? "; " : "", reply[0] == '\n' ? kLineEndHint : "");
-  ReportError(gConfig.fileName, reason);
-  Terminate(-1);
+  ReportError(fileName, reason);
 }
 
 }  // namespace
 
-TransferOptions gTransferOptions;
-
-bool RunMaster() {
-  if (gTransferOptions.verifyBeforeSending) {
-    CheckBeforeSending();
+TransferResult RunMaster(CloneSession& session) {
+  if (session.options.verifyBeforeSending && !CheckBeforeSending(session)) {
+    return TransferResult::kAbandoned;
   }
+  TransferLine& line = session.line;
   WaitUntilReady();
-  FlushBeforeEveryWait(nullptr);
-  ReadTimeOfDay(gStopwatch.start);
-  char* const reply = gReceiveLineBuffer;
-  SendCommand("MDL");
-  ReceiveLine(reply);
-  NoteReceivedLineEnd(reply);
+  FlushBeforeEveryWait(line, nullptr);
+  ReadTimeOfDay(session.stopwatch.start);
+  char* const reply = line.receive;
+  std::size_t length = 0;
+  SendCommand(line, "MDL");
+  if (const LineResult result = ReceiveLine(line, reply, length); result != LineResult::kOk) {
+    return LostLine(result);
+  }
+  NoteReceivedLineEnd(line, reply);
 
-  std::memcpy(gTransmitLineBuffer, kRecordPrefix, kPrefixLength);
-  char* const record = gTransmitLineBuffer + kPrefixLength;
-  // The record follows the prefix; with its terminator the whole command fits the buffer. The
-  // reader takes a record with its line end in one read, as the check before sending read it.
-  static_assert(kPrefixLength + kRecordTextMax + 1 == kLineBufferSize);
-  RecordReader reader(gConfig.cloneFile);
-  const std::uint32_t groupSize = std::uint32_t{gConfig.progressScale} + 1;
+  std::memcpy(line.transmit, kRecordPrefix, kRecordPrefixLength);
+  char* const record = line.transmit + kRecordPrefixLength;
+  // The record follows the prefix; the reader's limit is what the buffer has left for it, so the
+  // whole command fits with its terminator. The reader takes a record with its line end in one
+  // read, as the check before sending read it.
+  RecordReader reader(session.cloneFile);
+  const std::uint32_t groupSize = std::uint32_t{session.progressScale} + 1;
   std::uint32_t sent = 0;
   std::uint16_t sessionSum = 0;
   while (reader.Next()) {
     std::memcpy(record, reader.text(), reader.length() + 1);
-    if (!DeliverRecord(reply)) LeaveForRefusedRecord(sent, record, reply);
+    const LineResult delivered = DeliverRecord(line, reply);
+    if (delivered == LineResult::kNoReply) {
+      ReportRefusedRecord(session.fileName, sent, record, reply);
+      return TransferResult::kAbandoned;
+    }
+    if (delivered != LineResult::kOk) return LostLine(delivered);
     sessionSum = static_cast<std::uint16_t>(sessionSum + ChecksumFieldValue(record));
-    if (sent % groupSize == gConfig.progressScale) PrintProgressMarkOnLine();
+    if (sent % groupSize == session.progressScale) line.progress.PrintMark();
     ++sent;
   }
 
-  if (gConfig.checksumRequired) {
+  if (session.checksumRequired) {
     // SendCommand ends the line with a CR of its own; scanners expect the sum line with both.
-    std::snprintf(gTransmitLineBuffer, kLineBufferSize, "SUM %04X\r", unsigned{sessionSum});
-    SendCommand(gTransmitLineBuffer);
-    ReceiveLine(reply);
-    NoteReceivedLineEnd(reply);
+    std::snprintf(line.transmit, kLineBufferSize, "SUM %04X\r", unsigned{sessionSum});
+    SendCommand(line, line.transmit);
+    if (const LineResult result = ReceiveLine(line, reply, length); result != LineResult::kOk) {
+      return LostLine(result);
+    }
+    NoteReceivedLineEnd(line, reply);
     if (std::strcmp(reply, "OK") != 0) {
-      PrintRejectedExchange(reply, gTransmitLineBuffer);
+      PrintRejectedExchange(line.progress, reply, line.transmit);
       std::printf("Checksum Error!!\n ");
       char reason[120];
       std::snprintf(reason, sizeof reason, "the closing sum %04X was refused (answer: \"%.40s\")",
                     unsigned{sessionSum}, reply);
       ReportError("scanner", reason);
-      return false;
+      return TransferResult::kFailed;
     }
   }
-  SendCommand("END");
-  ReadTimeOfDay(gStopwatch.end);
-  return true;
+  SendCommand(line, "END");
+  ReadTimeOfDay(session.stopwatch.end);
+  return TransferResult::kCompleted;
 }
 
 }  // namespace talven

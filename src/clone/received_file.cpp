@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "clone/durable_file.h"
-#include "process/config.h"
+#include "clone/transfer_lines.h"
 #include "process/exit_path.h"
 #include "serial/line_exchange.h"
 
@@ -15,85 +15,65 @@ namespace talven {
 
 namespace {
 
-inline constexpr std::size_t kPathMax = kFileNameMax + 64;
-
-struct ReceivedFile {
-  char name[kFileNameMax + 1] = {};  // as the user gave it
-  char target[kPathMax] = {};        // the file replaced: NAME, or the file its links end at
-  char partialName[kPathMax + sizeof kPartialSuffix] = {};
-  char asideName[kPathMax + sizeof kPartialSuffix + sizeof kAsideSuffix] = {};
-  int guard = -1;    // the target held, so that no other session sends, compares or replaces it
-  int earlier = -1;  // an earlier session's partial file, held until it is moved aside
-  int partial = -1;  // this session's partial file
-  int direct = -1;   // a device or pipe written directly
-  bool earlierExists = false;
-  bool own = false;  // this session made the partial file
-  bool targetExisted = false;
-  bool committed = false;
-  std::uint32_t stored = 0;
-  std::uint64_t size = 0;
-  int writeError = 0;
-};
-ReceivedFile gReceived;
-
 void ReportErrno(const char* what, int error) {
   ReportError(what, std::strerror(error != 0 ? error : EIO));
 }
 
-void CloseAll() {
-  CloseDescriptor(gReceived.guard);
-  CloseDescriptor(gReceived.earlier);
-  CloseDescriptor(gReceived.partial);
-  CloseDescriptor(gReceived.direct);
+void CloseAll(ReceivedFile& received) {
+  CloseDescriptor(received.guard);
+  CloseDescriptor(received.earlier);
+  CloseDescriptor(received.partial);
+  CloseDescriptor(received.direct);
 }
 
 // Any end but a completed transfer: the records stored so far are kept and counted. A partial file
 // this session made and stored nothing in is taken away again.
-void KeepPartialFile() {
-  if (!gReceived.committed && gReceived.own) {
-    if (gReceived.stored == 0) {
-      CloseDescriptor(gReceived.partial);
+void KeepPartialFile(void* object) {
+  ReceivedFile& received = *static_cast<ReceivedFile*>(object);
+  if (!received.committed && received.own) {
+    if (received.stored == 0) {
+      CloseDescriptor(received.partial);
       std::error_code error;
       // Only the session's own, empty file: an earlier one was never touched.
-      std::filesystem::remove(gReceived.partialName, error);
+      std::filesystem::remove(received.partialName, error);
     } else {
       std::fflush(stdout);
       std::fprintf(stderr, "talven: received records kept in %s (%u record%s)\n",
-                   gReceived.partialName, static_cast<unsigned>(gReceived.stored),
-                   gReceived.stored == 1 ? "" : "s");
+                   received.partialName, static_cast<unsigned>(received.stored),
+                   received.stored == 1 ? "" : "s");
     }
   }
-  CloseAll();
+  CloseAll(received);
 }
 
 // The first record of the session: an earlier partial file goes out of the way, not lost.
-bool StartPartialFile() {
+bool StartPartialFile(ReceivedFile& received) {
   std::error_code error;
   // An empty one (a session killed before its first record) holds nothing to keep, and must not
   // push a set of records out of the name beside it.
-  if (gReceived.earlier >= 0 && std::filesystem::file_size(gReceived.partialName, error) == 0 &&
+  if (received.earlier >= 0 && std::filesystem::file_size(received.partialName, error) == 0 &&
       !error) {
-    CloseDescriptor(gReceived.earlier);
-    std::filesystem::remove(gReceived.partialName, error);
-    gReceived.earlierExists = false;
+    CloseDescriptor(received.earlier);
+    std::filesystem::remove(received.partialName, error);
+    received.earlierExists = false;
   }
-  if (gReceived.earlierExists) {
-    CloseDescriptor(gReceived.earlier);
-    if (!MoveFileAside(gReceived.partialName, gReceived.asideName)) return false;
-    char note[sizeof gReceived.asideName + 64];
+  if (received.earlierExists) {
+    CloseDescriptor(received.earlier);
+    if (!MoveFileAside(received.partialName, received.asideName)) return false;
+    char note[sizeof received.asideName + 64];
     std::snprintf(note, sizeof note, "an earlier session's records moved to %s",
-                  gReceived.asideName);
-    ReportError(gReceived.partialName, note);
-    gReceived.earlierExists = false;
+                  received.asideName);
+    ReportError(received.partialName, note);
+    received.earlierExists = false;
   }
-  gReceived.partial = CreateHeldFile(gReceived.partialName);
-  gReceived.own = gReceived.partial >= 0;
-  return gReceived.own;
+  received.partial = CreateHeldFile(received.partialName);
+  received.own = received.partial >= 0;
+  return received.own;
 }
 
-bool Fail(const char* what) {
+bool Fail(ReceivedFile& received, const char* what) {
   ReportErrno(what, errno);
-  CloseAll();
+  CloseAll(received);
   return false;
 }
 
@@ -104,95 +84,94 @@ bool PartialNameOf(const char* name, char* out, std::size_t capacity) {
   return length >= 0 && static_cast<std::size_t>(length) < capacity;
 }
 
-bool OpenReceivedFile(const char* name) {
-  CloseAll();
-  gReceived = ReceivedFile{};
-  std::snprintf(gReceived.name, sizeof gReceived.name, "%s", name);
+bool OpenReceivedFile(ReceivedFile& received, const char* name) {
+  CloseAll(received);
+  received = ReceivedFile{};
+  std::snprintf(received.name, sizeof received.name, "%s", name);
   std::error_code error;
   const auto status = std::filesystem::status(name, error);
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    gReceived.targetExisted = true;
-    gReceived.direct = OpenForWriting(name);
-    return gReceived.direct >= 0 || Fail(name);
+    received.targetExisted = true;
+    received.direct = OpenForWriting(name);
+    return received.direct >= 0 || Fail(received, name);
   }
-  if (!ResolveLinks(name, gReceived.target, sizeof gReceived.target)) return Fail(name);
-  if (!PartialNameOf(gReceived.target, gReceived.partialName, sizeof gReceived.partialName)) {
+  if (!ResolveLinks(name, received.target, sizeof received.target)) return Fail(received, name);
+  if (!PartialNameOf(received.target, received.partialName, sizeof received.partialName)) {
     errno = ENAMETOOLONG;
-    return Fail(name);
+    return Fail(received, name);
   }
-  std::snprintf(gReceived.asideName, sizeof gReceived.asideName, "%s%s", gReceived.partialName,
+  std::snprintf(received.asideName, sizeof received.asideName, "%s%s", received.partialName,
                 kAsideSuffix);
   if (std::filesystem::exists(status)) {
-    gReceived.guard = HoldExistingFile(gReceived.target);
-    if (gReceived.guard < 0) return Fail(name);
-    gReceived.targetExisted = true;
+    received.guard = HoldExistingFile(received.target);
+    if (received.guard < 0) return Fail(received, name);
+    received.targetExisted = true;
   }
-  const auto partialStatus = std::filesystem::symlink_status(gReceived.partialName, error);
+  const auto partialStatus = std::filesystem::symlink_status(received.partialName, error);
   if (!std::filesystem::exists(partialStatus)) {
     // Made now, so that a second session on the same name is refused from the start.
-    gReceived.partial = CreateHeldFile(gReceived.partialName);
-    if (gReceived.partial < 0) return Fail(gReceived.partialName);
-    gReceived.own = true;
+    received.partial = CreateHeldFile(received.partialName);
+    if (received.partial < 0) return Fail(received, received.partialName);
+    received.own = true;
   } else if (std::filesystem::is_symlink(partialStatus)) {
-    gReceived.earlierExists = true;  // never written through; moved aside as it is
+    received.earlierExists = true;  // never written through; moved aside as it is
   } else {
-    gReceived.earlier = HoldExistingFile(gReceived.partialName);
-    if (gReceived.earlier < 0) return Fail(gReceived.partialName);
-    gReceived.earlierExists = true;
+    received.earlier = HoldExistingFile(received.partialName);
+    if (received.earlier < 0) return Fail(received, received.partialName);
+    received.earlierExists = true;
   }
-  RunOnExit(KeepPartialFile);
+  RunOnExit(KeepPartialFile, &received);
   return true;
 }
 
-void StoreReceivedRecord(const char* record) {
-  if (gReceived.writeError != 0) return;
-  if (gReceived.direct < 0 && gReceived.partial < 0 && !StartPartialFile()) {
-    gReceived.writeError = errno != 0 ? errno : EIO;
+void StoreReceivedRecord(ReceivedFile& received, const char* record) {
+  if (received.writeError != 0) return;
+  if (received.direct < 0 && received.partial < 0 && !StartPartialFile(received)) {
+    received.writeError = errno != 0 ? errno : EIO;
     return;
   }
   char line[kLineBufferSize + 2];
   const int length = std::snprintf(line, sizeof line, "%s\r\n", record);
   const std::size_t size = length < 0 ? 0 : static_cast<std::size_t>(length);
-  const int fd = gReceived.direct >= 0 ? gReceived.direct : gReceived.partial;
+  const int fd = received.direct >= 0 ? received.direct : received.partial;
   if (!WriteWhole(fd, line, size)) {
-    gReceived.writeError = errno != 0 ? errno : EIO;
+    received.writeError = errno != 0 ? errno : EIO;
     // A torn line is no record: the file ends after the last whole one.
-    if (gReceived.direct < 0) CutFileTo(fd, gReceived.size);
+    if (received.direct < 0) CutFileTo(fd, received.size);
     return;
   }
-  gReceived.size += size;
-  ++gReceived.stored;
+  received.size += size;
+  ++received.stored;
 }
 
-bool CommitReceivedFile() {
-  const char* name = gReceived.name;
-  if (gReceived.writeError == 0 && gReceived.stored == 0) {
+bool CommitReceivedFile(ReceivedFile& received, ProgressLine& progress) {
+  const char* name = received.name;
+  if (received.writeError == 0 && received.stored == 0) {
     char reason[kFileNameMax + 64];
     std::snprintf(reason, sizeof reason, "no records were received; %s was %s", name,
-                  gReceived.targetExisted ? "left as it was" : "not created");
+                  received.targetExisted ? "left as it was" : "not created");
     ReportError(name, reason);
     return false;
   }
-  const int fd = gReceived.direct >= 0 ? gReceived.direct : gReceived.partial;
-  int error = gReceived.writeError;
+  const int fd = received.direct >= 0 ? received.direct : received.partial;
+  int error = received.writeError;
   if (error == 0 && !SyncDescriptor(fd)) error = errno != 0 ? errno : EIO;
-  if (error == 0 && gReceived.direct >= 0) {
-    gReceived.committed = true;
+  if (error == 0 && received.direct >= 0) {
+    received.committed = true;
     return true;
   }
   if (error == 0) {
-    if (gReceived.guard >= 0) TakeModeAndOwner(gReceived.guard, gReceived.partial);
+    if (received.guard >= 0) TakeModeAndOwner(received.guard, received.partial);
     errno = 0;
-    if (ReplaceHeldFile(gReceived.partial, gReceived.guard, gReceived.partialName,
-                        gReceived.target)) {
-      gReceived.committed = true;
+    if (ReplaceHeldFile(received.partial, received.guard, received.partialName, received.target)) {
+      received.committed = true;
     } else {
       error = errno != 0 ? errno : EIO;
     }
   }
-  if (gReceived.committed) {
-    CloseAll();
-    if (SyncFolderOf(gReceived.target)) return true;
+  if (received.committed) {
+    CloseAll(received);
+    if (SyncFolderOf(received.target)) return true;
     char reason[200];
     std::snprintf(reason, sizeof reason,
                   "holds the new records, but its folder could not be synced (%s): the change may "
@@ -201,9 +180,9 @@ bool CommitReceivedFile() {
     ReportError(name, reason);
     return false;
   }
-  EndProgressLine();
+  progress.End();
   std::printf("File Write Error (%s)\n", name);
-  ReportErrno(gReceived.direct >= 0 ? name : gReceived.partialName, error);
+  ReportErrno(received.direct >= 0 ? name : received.partialName, error);
   return false;
 }
 

@@ -45,12 +45,19 @@ std::uint16_t BodyChecksum(std::string_view body) {
   return sum;
 }
 
+RecordSum SplitRecordSum(std::string_view text) {
+  const std::size_t tilde = text.find('~');
+  if (tilde == std::string_view::npos) return {};
+  return {true, BodyChecksum(text.substr(0, tilde)), text.substr(tilde + 1)};
+}
+
 bool RecordChecksumValid(const char* record) {
-  const char* tilde = std::strchr(record, '~');
-  if (tilde == nullptr) return false;
+  const RecordSum sum = SplitRecordSum(record);
+  if (!sum.hasField) return false;
+  // The field runs to the record's terminator.
   unsigned short field = 0;
-  if (std::sscanf(tilde + 1, "%4hx", &field) != 1) field = 0;
-  return RecordChecksum(record) == field;
+  if (std::sscanf(sum.field.data(), "%4hx", &field) != 1) field = 0;
+  return sum.body == field;
 }
 
 void TrimTrailingNewlines(char* line, char remove) {

@@ -17,8 +17,18 @@ std::uint16_t RecordChecksum(const char* record);
 // The same sum over a body given whole (the text before the "~").
 std::uint16_t BodyChecksum(std::string_view body);
 
-// True when the checksum of the body equals the field read with at most four hex digits; a record
-// without "~" is invalid.
+// The sum check every record rule makes: the checksum of the body before the first "~" and the
+// text of the checksum field after it. hasField is false for a record without "~".
+struct RecordSum {
+  bool hasField = false;
+  std::uint16_t body = 0;
+  std::string_view field;
+};
+RecordSum SplitRecordSum(std::string_view text);
+
+// Slave mode's test of a received record: true when the checksum of the body equals the field
+// read as scanf reads "%4hx" (at most four characters); a record without "~" is invalid. The rule
+// for stored records (CheckRecord) makes the same sum check on a stricter field.
 bool RecordChecksumValid(const char* record);
 
 inline std::int32_t RecordKey(const char* record) {

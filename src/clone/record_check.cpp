@@ -43,19 +43,19 @@ RecordCheck CheckRecord(std::string_view text, bool lineGoesOn) {
     check.at = nul + 1;
     return check;
   }
-  const std::size_t tilde = text.find('~');
-  if (tilde == std::string_view::npos) {
+  const RecordSum sum = SplitRecordSum(text);
+  if (!sum.hasField) {
     check.fault = RecordFault::kNoChecksumField;
     return check;
   }
-  const std::string_view field = text.substr(tilde + 1);
+  const std::string_view field = sum.field;
   std::size_t digits = 0;
   unsigned value = 0;
   for (; digits < field.size() && digits < 4 && HexDigit(field[digits]) >= 0; ++digits) {
     value = value * 16 + static_cast<unsigned>(HexDigit(field[digits]));
   }
   check.field = static_cast<std::uint16_t>(value);
-  check.body = BodyChecksum(text.substr(0, tilde));
+  check.body = sum.body;
   if (digits < 4) {
     check.fault = RecordFault::kBadChecksumField;
     Show(field, check.shown);

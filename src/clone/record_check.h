@@ -6,11 +6,16 @@
 #include <cstdint>
 #include <string_view>
 
+#include "serial/line_exchange.h"
+
 namespace talven {
 
-// Record text travels behind "CLN " in a 4096-byte line with its terminator: at most this many
-// characters.
-inline constexpr std::size_t kRecordTextMax = 4091;
+// Record text travels behind this prefix in one line of the line exchange, with its terminator:
+// at most kRecordTextMax characters. Master's read loop and RecordReader both take their limit
+// from here.
+inline constexpr char kRecordPrefix[] = "CLN ";
+inline constexpr std::size_t kRecordPrefixLength = sizeof kRecordPrefix - 1;
+inline constexpr std::size_t kRecordTextMax = kLineBufferSize - kRecordPrefixLength - 1;
 
 enum class RecordFault {
   kNone,

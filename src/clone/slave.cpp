@@ -7,7 +7,6 @@
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
 #include "process/clock.h"
-#include "process/config.h"
 #include "process/exit_path.h"
 #include "serial/line_exchange.h"
 
@@ -22,10 +21,10 @@ struct SlaveTally {
   std::int32_t previousKey = -1;
 };
 
-void AcceptRecord(const char* record, SlaveTally& tally, std::uint32_t progressInterval) {
-  SendCommand("OK");
-  StoreReceivedRecord(record);
-  PrintProgressMark(tally.accepted, progressInterval);
+void AcceptRecord(CloneSession& session, const char* record, SlaveTally& tally) {
+  SendCommand(session.line, "OK");
+  StoreReceivedRecord(session.received, record);
+  PrintProgressMark(session.line.progress, tally.accepted, session.model.progressInterval);
   ++tally.accepted;
   // A record resent with the key of the one before is stored again but summed once.
   const std::int32_t key = RecordKey(record);
@@ -37,21 +36,22 @@ void AcceptRecord(const char* record, SlaveTally& tally, std::uint32_t progressI
 
 }  // namespace
 
-bool RunSlave() {
+TransferResult RunSlave(CloneSession& session) {
+  TransferLine& line = session.line;
   // Each record is handed to the system whole as it is stored; standard output before each wait.
-  FlushBeforeEveryWait(nullptr);
+  FlushBeforeEveryWait(line, nullptr);
   PrintScannerIsMasterPrompt();
-  const ModelEntry& model = ChosenModel();
   SlaveTally tally;
-  char* const line = gReceiveLineBuffer;
   for (;;) {
-    const ReceivedCommand command = ReceiveCommand(line);
-    AnswerModelRequest(command, model);
+    ReceivedCommand command;
+    const LineResult result = ReceiveCommand(line, line.receive, command);
+    if (result != LineResult::kOk) return LostLine(result);
+    AnswerModelRequest(line, command, session.model, session.stopwatch);
     if (command.Is("CLN")) {
       if (RecordChecksumValid(command.argument)) {
-        AcceptRecord(command.argument, tally, model.progressInterval);
+        AcceptRecord(session, command.argument, tally);
       } else {
-        SendCommand("NG");
+        SendCommand(line, "NG");
       }
     }
     if (command.Is("SUM")) {
@@ -65,17 +65,18 @@ bool RunSlave() {
                       "its closing sum %04X differs from the sum of the records received, %04X",
                       static_cast<unsigned>(received), unsigned{tally.sessionSum});
         ReportError("scanner", reason);
-        FlushBeforeEveryWait(nullptr);
-        return false;
+        FlushBeforeEveryWait(line, nullptr);
+        return TransferResult::kFailed;
       }
-      SendCommand("OK");
+      SendCommand(line, "OK");
     }
     if (command.Is("END")) break;
   }
-  ReadTimeOfDay(gStopwatch.end);
-  FlushBeforeEveryWait(nullptr);
+  ReadTimeOfDay(session.stopwatch.end);
+  FlushBeforeEveryWait(line, nullptr);
   // Every record must be on the disk, and in place of the named file, before success is reported.
-  return CommitReceivedFile();
+  return CommitReceivedFile(session.received, line.progress) ? TransferResult::kCompleted
+                                                             : TransferResult::kFailed;
 }
 
 }  // namespace talven

@@ -2,9 +2,18 @@
 // the line. Files here include this folder, the serial link and the ground below it, never the
 // session.
 //
-// The three transfers. Each reads the SessionConfig, sets the Stopwatch and answers true when the
-// transfer completed; a fault that leaves no way on ends the process through Terminate(-1).
+// The three transfers. Each takes what the session handed it in a CloneSession, sets its stopwatch
+// and answers how it ended; none ends the process.
 #pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "clone/received_file.h"
+#include "clone/transfer_lines.h"
+#include "models/catalogue.h"
+#include "process/clock.h"
 
 namespace talven {
 
@@ -12,10 +21,44 @@ struct TransferOptions {
   // Master mode checks every record of the file before it sends the first (--no-verify: not).
   bool verifyBeforeSending = true;
 };
-extern TransferOptions gTransferOptions;
 
-bool RunMaster();
-bool RunSlave();
-bool RunCompare();
+enum class TransferResult {
+  kCompleted,
+  kFailed,       // the result line says "error"
+  kAbandoned,    // the reason is on standard error already; the session ends at once with -1
+  kPortFailed,   // the port stopped working under the transfer (kPortStoppedText)
+  kInterrupted,  // a signal arrived; the session leaves through the exit path
+};
+
+// What a session hands its transfer: the line, the model, the clone file and the settings, and
+// what the transfer keeps while it runs. The session owns it and what it refers to.
+struct CloneSession {
+  CloneSession(LineExchange& exchange, const ModelEntry& chosenModel, ReceivedFile& receivedFile)
+      : line(exchange), model(chosenModel), received(receivedFile) {}
+
+  TransferLine line;
+  const ModelEntry& model;
+  const char* fileName = "";
+  // Master and Compare: the open clone file, tracked by the exit path.
+  std::FILE* cloneFile = nullptr;
+  bool checksumRequired = false;
+  std::uint16_t progressScale = 0;
+  TransferOptions options;
+  // Slave: the file the records go to.
+  ReceivedFile& received;
+  // Master: the clone file's bytes as they were checked, and are sent.
+  std::vector<char> keptBytes;
+  Stopwatch stopwatch;
+};
+
+TransferResult RunMaster(CloneSession& session);
+TransferResult RunSlave(CloneSession& session);
+TransferResult RunCompare(CloneSession& session);
+
+// The result of a receive that ended without a line.
+inline TransferResult LostLine(LineResult result) {
+  return result == LineResult::kInterrupted ? TransferResult::kInterrupted
+                                            : TransferResult::kPortFailed;
+}
 
 }  // namespace talven

@@ -1,73 +1,52 @@
 #include "clone/transfer_lines.h"
 
-#include <cerrno>
 #include <cstdio>
 
-#include "process/clock.h"
 #include "process/exit_path.h"
 
 namespace talven {
 
-char gReceiveLineBuffer[kLineBufferSize];
-char gTransmitLineBuffer[kLineBufferSize];
-
 namespace {
 
-struct SessionLine {
-  LineExchange* exchange = nullptr;
-  LineFailureExit leave = nullptr;
-};
-SessionLine gLine;
-
-std::FILE* gFlushedFiles[2] = {};
-int gFlushError = 0;
-
-void FlushAnswered() {
+void FlushAnswered(void* object) {
   std::fflush(stdout);
-  for (std::FILE* file : gFlushedFiles) {
-    if (file != nullptr && std::fflush(file) != 0 && gFlushError == 0) gFlushError = errno;
+  for (std::FILE* file : static_cast<TransferLine*>(object)->flushed) {
+    if (file != nullptr) std::fflush(file);
   }
-}
-
-// What is left of a receive that did not end with a line.
-void Settle(LineResult result) {
-  if (result == LineResult::kInterrupted) CheckInterrupt();
-  if (result == LineResult::kPortFailed) gLine.leave(*gLine.exchange, kPortStoppedText);
 }
 
 }  // namespace
 
-void UseLineExchange(LineExchange* exchange, LineFailureExit leave) {
-  gLine = {exchange, leave};
+void ProgressLine::PrintMark() {
+  std::printf("o");
+  marksOnLine = true;
 }
 
-std::int32_t SendCommand(const char* text) {
-  return gLine.exchange->SendCommand(text);
+void ProgressLine::End() {
+  if (marksOnLine) std::printf("\n");
+  marksOnLine = false;
 }
 
-std::size_t ReceiveLine(char* destination) {
-  std::size_t length = 0;
-  Settle(gLine.exchange->ReceiveLine(destination, length));
-  return length;
+std::int32_t SendCommand(TransferLine& line, const char* text) {
+  return line.exchange.SendCommand(text);
 }
 
-std::int32_t ReceiveReply(char* destination) {
-  const LineResult result = gLine.exchange->ReceiveReply(destination);
-  Settle(result);
-  return result == LineResult::kOk ? 0 : -1;
+LineResult ReceiveLine(TransferLine& line, char* destination, std::size_t& length) {
+  length = 0;
+  return line.exchange.ReceiveLine(destination, length);
 }
 
-int FirstFlushError() {
-  return gFlushError;
+LineResult ReceiveReply(TransferLine& line, char* destination) {
+  return line.exchange.ReceiveReply(destination);
 }
 
-void FlushBeforeEveryWait(std::FILE* file) {
-  if (gLine.exchange != nullptr) gLine.exchange->SetBeforeWait(FlushAnswered);
+void FlushBeforeEveryWait(TransferLine& line, std::FILE* file) {
+  line.exchange.SetBeforeWait(FlushAnswered, &line);
   if (file == nullptr) {
-    gFlushedFiles[0] = gFlushedFiles[1] = nullptr;
+    line.flushed[0] = line.flushed[1] = nullptr;
     return;
   }
-  for (std::FILE*& slot : gFlushedFiles) {
+  for (std::FILE*& slot : line.flushed) {
     if (slot == nullptr || slot == file) {
       slot = file;
       break;
@@ -75,35 +54,38 @@ void FlushBeforeEveryWait(std::FILE* file) {
   }
 }
 
-bool NoteReceivedLineEnd(const char* line) {
-  static bool noted = false;
-  if (line[0] != '\n') return false;
-  if (!noted) ReportError("scanner", kLineEndHint);
-  noted = true;
+bool NoteReceivedLineEnd(TransferLine& line, const char* received) {
+  if (received[0] != '\n') return false;
+  if (!line.lineEndNoted) ReportError("scanner", kLineEndHint);
+  line.lineEndNoted = true;
   return true;
 }
 
-ReceivedCommand ReceiveCommand(char* line) {
-  const std::size_t length = ReceiveLine(line);
-  NoteReceivedLineEnd(line);
-  if (length < 4) line[4] = '\0';
-  line[3] = '\0';
-  return {line, line + 4};
+LineResult ReceiveCommand(TransferLine& line, char* destination, ReceivedCommand& command) {
+  std::size_t length = 0;
+  const LineResult result = ReceiveLine(line, destination, length);
+  if (result != LineResult::kOk) return result;
+  NoteReceivedLineEnd(line, destination);
+  if (length < 4) destination[4] = '\0';
+  destination[3] = '\0';
+  command = {destination, destination + 4};
+  return result;
 }
 
 void PrintScannerIsMasterPrompt() {
   std::printf("\nPress Scanner's \"SCAN\" key (The scanner is a clone MASTER unit) !!\n");
 }
 
-bool AnswerModelRequest(const ReceivedCommand& command, const ModelEntry& model) {
+bool AnswerModelRequest(TransferLine& line, const ReceivedCommand& command, const ModelEntry& model,
+                        Stopwatch& stopwatch) {
   if (!command.Is("MDL")) return false;
-  SendCommand(model.cloneIdentity.data());
-  ReadTimeOfDay(gStopwatch.start);
+  SendCommand(line, model.cloneIdentity.data());
+  ReadTimeOfDay(stopwatch.start);
   return true;
 }
 
-void PrintProgressMark(std::uint32_t recordsSoFar, std::uint32_t interval) {
-  if (recordsSoFar % interval == 1) PrintProgressMarkOnLine();
+void PrintProgressMark(ProgressLine& progress, std::uint32_t recordsSoFar, std::uint32_t interval) {
+  if (recordsSoFar % interval == 1) progress.PrintMark();
 }
 
 }  // namespace talven

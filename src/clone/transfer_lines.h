@@ -1,4 +1,6 @@
-// The line buffers the transfers share, and the reading of a received line as command and argument.
+// The session's line as the transfers use it: the line exchange with the two line buffers, the
+// files handed to the system before each wait, the CR LF hint and the progress marks, and the
+// reading of a received line as command and argument.
 #pragma once
 
 #include <cstdint>
@@ -6,59 +8,75 @@
 #include <cstring>
 
 #include "models/catalogue.h"
+#include "process/clock.h"
 #include "serial/line_exchange.h"
 
 namespace talven {
 
-// The session's line to the scanner for the transfers below, and the session's way out when its
-// port fails under a transfer (it does not return). Set before a transfer runs.
-using LineFailureExit = void (*)(const LineExchange& exchange, const char* reason);
-void UseLineExchange(LineExchange* exchange, LineFailureExit leave);
+// Progress marks leave standard output's line open. A message that may follow them ends that line
+// first with End; output that ends it by itself says so with Ended.
+struct ProgressLine {
+  bool marksOnLine = false;
 
-// The line exchange's calls on that line. A signal leaves through the exit path and a failed port
-// through the session's way out, so that a transfer only ever sees a line or a reply.
-std::int32_t SendCommand(const char* text);
-std::size_t ReceiveLine(char* destination);
-// 0 when the reply ended with CR, -1 when a byte did not come.
-std::int32_t ReceiveReply(char* destination);
+  void PrintMark();
+  void End();
+  void Ended() { marksOnLine = false; }
+};
 
-extern char gReceiveLineBuffer[kLineBufferSize];
-extern char gTransmitLineBuffer[kLineBufferSize];
+struct TransferLine {
+  explicit TransferLine(LineExchange& lineExchange) : exchange(lineExchange) {}
+  TransferLine(const TransferLine&) = delete;
+  TransferLine& operator=(const TransferLine&) = delete;
+
+  LineExchange& exchange;
+  char receive[kLineBufferSize] = {};   // the line last received
+  char transmit[kLineBufferSize] = {};  // the command being sent
+  std::FILE* flushed[2] = {};           // see FlushBeforeEveryWait
+  bool lineEndNoted = false;            // see NoteReceivedLineEnd
+  ProgressLine progress;
+};
+
+// The line exchange's calls on the session's line. A receive that ends without a line answers
+// kPortFailed or kInterrupted, and the transfer ends with it at once.
+std::int32_t SendCommand(TransferLine& line, const char* text);
+LineResult ReceiveLine(TransferLine& line, char* destination, std::size_t& length);
+// kOk when the reply ended with CR, kNoReply when a byte did not come.
+LineResult ReceiveReply(TransferLine& line, char* destination);
 
 // A received line split at its fourth character: the command word is the first three characters and
 // the argument begins at the fifth. A line too short to carry an argument has an empty one, never
 // what an earlier, longer line left in the buffer.
 struct ReceivedCommand {
-  const char* word;
-  const char* argument;
+  const char* word = "";
+  const char* argument = "";
   bool Is(const char* name) const { return std::strcmp(word, name) == 0; }
 };
 
-ReceivedCommand ReceiveCommand(char* line);
+// Receives a line into destination and splits it into command.
+LineResult ReceiveCommand(TransferLine& line, char* destination, ReceivedCommand& command);
 
 // A scanner that ends its lines with CR LF cannot work: each LF becomes the first character of the
-// next line. The first received line that begins with LF is named once on standard error with this
-// hint. Answers whether the line begins with LF.
+// next line. The first received line of the session that begins with LF is named once on standard
+// error with this hint. Answers whether the line begins with LF.
 inline constexpr char kLineEndHint[] =
     "the scanner ends its lines with CR LF; they must end with CR alone";
-bool NoteReceivedLineEnd(const char* line);
+bool NoteReceivedLineEnd(TransferLine& line, const char* received);
 
 // The slave and compare transfers listen to a scanner that drives the exchange as clone master.
 void PrintScannerIsMasterPrompt();
 
 // Answers "MDL" with the model's clone identity and (re)starts the stopwatch; false for other
 // lines.
-bool AnswerModelRequest(const ReceivedCommand& command, const ModelEntry& model);
+bool AnswerModelRequest(TransferLine& line, const ReceivedCommand& command, const ModelEntry& model,
+                        Stopwatch& stopwatch);
 
 // Before every wait for the scanner, standard output (held back in a pipe or file) and the records
 // answered "OK" are handed to the system: whoever reads the output sees the prompts and progress so
 // far, and a crash while the scanner is silent loses no record. Up to two files (the clone file,
 // the mismatch log); nullptr forgets them all, standard output is flushed from the first call on.
-void FlushBeforeEveryWait(std::FILE* file);
-// errno of the first of those flushes that failed; 0 when none did. The stream only keeps the fact.
-int FirstFlushError();
+void FlushBeforeEveryWait(TransferLine& line, std::FILE* file);
 
 // A mark while the count of records so far holds 1, N + 1, 2N + 1, ... for an interval of N.
-void PrintProgressMark(std::uint32_t recordsSoFar, std::uint32_t interval);
+void PrintProgressMark(ProgressLine& progress, std::uint32_t recordsSoFar, std::uint32_t interval);
 
 }  // namespace talven

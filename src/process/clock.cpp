@@ -4,8 +4,6 @@
 
 namespace talven {
 
-Stopwatch gStopwatch;
-
 namespace {
 
 // One field of the subtraction: the difference, with a borrow taken from the next field up.

@@ -1,4 +1,4 @@
-// Wall-clock readings and the stopwatch the transfers time themselves with.
+// Wall-clock readings and the stopwatch type the transfers time themselves with.
 #pragma once
 
 #include <cstddef>
@@ -24,8 +24,6 @@ struct Stopwatch {
   TimeOfDay start;
   TimeOfDay end;
 };
-
-extern Stopwatch gStopwatch;
 
 // The local date and time from one reading (one file per system), so that a moment just before
 // midnight is not dated the next day; ReadTimeOfDay reads the time alone from it.

@@ -25,10 +25,6 @@ constexpr std::chrono::milliseconds kSequenceWait{50};
 // A signal that lands just before poll() starts is still noticed this soon.
 constexpr int kSignalCheckMs = 500;
 
-int gTty = -1;
-bool gTtyOpened = false;
-termios gSaved{};
-volatile std::sig_atomic_t gRaw = 0;
 // Decoded codes not handed out yet. One read holds at most 64 bytes, each of at most two codes.
 class PendingCodes {
  public:
@@ -49,14 +45,22 @@ class PendingCodes {
   std::size_t head_ = 0;
   std::size_t count_ = 0;
 };
-PendingCodes gPending;
+// The console as the process holds it.
+struct ConsoleState {
+  int tty = -1;
+  bool ttyOpened = false;
+  termios saved{};
+  volatile std::sig_atomic_t raw = 0;
+  PendingCodes pending;
+};
+ConsoleState gConsole;
 
 int Tty() {
-  if (!gTtyOpened) {
-    gTtyOpened = true;
-    gTty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (!gConsole.ttyOpened) {
+    gConsole.ttyOpened = true;
+    gConsole.tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   }
-  return gTty;
+  return gConsole.tty;
 }
 
 // Non-canonical input without echo, for one read. Ctrl+C stays the interrupt, so that a key wait
@@ -65,8 +69,8 @@ class RawMode {
  public:
   RawMode() {
     const int fd = Tty();
-    if (fd < 0 || tcgetattr(fd, &gSaved) != 0) return;
-    termios raw = gSaved;
+    if (fd < 0 || tcgetattr(fd, &gConsole.saved) != 0) return;
+    termios raw = gConsole.saved;
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
     raw.c_lflag |= ISIG;
     raw.c_cc[VQUIT] = _POSIX_VDISABLE;
@@ -76,7 +80,7 @@ class RawMode {
     raw.c_cc[VMIN] = 0;  // reads return what is there; poll() does the waiting
     raw.c_cc[VTIME] = 0;
     if (tcsetattr(fd, TCSANOW, &raw) != 0) return;
-    gRaw = 1;
+    gConsole.raw = 1;
     ok_ = true;
   }
   ~RawMode() { RestoreConsole(); }
@@ -152,7 +156,7 @@ bool ReadKeys(int fd) {
       key = DecodeTerminalKey(buffer, length, true);
     }
     waiting = false;
-    for (std::uint8_t i = 0; i < key.key.count; ++i) gPending.push_back(key.key.codes[i]);
+    for (std::uint8_t i = 0; i < key.key.count; ++i) gConsole.pending.push_back(key.key.codes[i]);
     length -= key.consumed;
     std::memmove(buffer, buffer + key.consumed, length);
   }
@@ -162,23 +166,23 @@ bool ReadKeys(int fd) {
 }  // namespace
 
 bool KeyAvailable() {
-  if (!gPending.empty()) return true;
+  if (!gConsole.pending.empty()) return true;
   const int fd = Tty();
   if (fd < 0) return false;
   const RawMode raw;
   if (!raw.ok()) return false;
   if (PollTty(fd, 0) == Readiness::kReadable) ReadKeys(fd);
-  return !gPending.empty();
+  return !gConsole.pending.empty();
 }
 
 bool WaitForKey() {
-  if (!gPending.empty()) return true;
+  if (!gConsole.pending.empty()) return true;
   const int fd = Tty();
   if (fd < 0) return false;
   std::fflush(stdout);  // the prompt must be visible while we wait
   const RawMode raw;
   if (!raw.ok()) return false;
-  while (gPending.empty()) {
+  while (gConsole.pending.empty()) {
     CheckInterrupt();
     switch (PollTty(fd, kSignalCheckMs)) {
       case Readiness::kReadable:
@@ -195,8 +199,8 @@ bool WaitForKey() {
 
 int ReadKey() {
   if (!WaitForKey()) return -1;
-  const int code = gPending.front();
-  gPending.pop_front();
+  const int code = gConsole.pending.front();
+  gConsole.pending.pop_front();
   return code;
 }
 
@@ -205,14 +209,14 @@ int ReadKeyEcho() {
   if (code < 0) return code;
   std::fflush(stdout);  // the echo goes after what the program printed
   const unsigned char byte = static_cast<unsigned char>(code);
-  while (write(gTty, &byte, 1) < 0 && errno == EINTR) CheckInterrupt();
+  while (write(gConsole.tty, &byte, 1) < 0 && errno == EINTR) CheckInterrupt();
   return code;
 }
 
 void RestoreConsole() {
-  if (gRaw == 0) return;
-  gRaw = 0;
-  tcsetattr(gTty, TCSANOW, &gSaved);
+  if (gConsole.raw == 0) return;
+  gConsole.raw = 0;
+  tcsetattr(gConsole.tty, TCSANOW, &gConsole.saved);
 }
 
 }  // namespace talven

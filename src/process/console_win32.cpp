@@ -18,12 +18,16 @@ namespace {
 // look for a recorded signal in between.
 constexpr DWORD kWaitSliceMs = 100;
 
-HANDLE gIn = INVALID_HANDLE_VALUE;
-HANDLE gOut = INVALID_HANDLE_VALUE;
-bool gOpened = false;
-DWORD gSavedMode = 0;
-volatile LONG gModeChanged = 0;
-std::deque<int> gPending;  // decoded codes not handed out yet
+// The console as the process holds it.
+struct ConsoleState {
+  HANDLE in = INVALID_HANDLE_VALUE;
+  HANDLE out = INVALID_HANDLE_VALUE;
+  bool opened = false;
+  DWORD savedMode = 0;
+  volatile LONG modeChanged = 0;
+  std::deque<int> pending;  // decoded codes not handed out yet
+};
+ConsoleState gConsole;
 
 HANDLE OpenDevice(const char* name) {
   return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -31,12 +35,12 @@ HANDLE OpenDevice(const char* name) {
 }
 
 HANDLE Input() {
-  if (!gOpened) {
-    gOpened = true;
-    gIn = OpenDevice("CONIN$");
-    gOut = OpenDevice("CONOUT$");
+  if (!gConsole.opened) {
+    gConsole.opened = true;
+    gConsole.in = OpenDevice("CONIN$");
+    gConsole.out = OpenDevice("CONOUT$");
   }
-  return gIn;
+  return gConsole.in;
 }
 
 unsigned Modifiers(DWORD state) {
@@ -63,7 +67,7 @@ void Queue(const INPUT_RECORD& record) {
   const WORD presses =
       record.Event.KeyEvent.wRepeatCount > 0 ? record.Event.KeyEvent.wRepeatCount : 1;
   for (WORD press = 0; press < presses; ++press) {
-    for (std::uint8_t i = 0; i < codes.count; ++i) gPending.push_back(codes.codes[i]);
+    for (std::uint8_t i = 0; i < codes.count; ++i) gConsole.pending.push_back(codes.codes[i]);
   }
 }
 
@@ -90,14 +94,14 @@ Scan ScanInput(HANDLE in) {
 }  // namespace
 
 bool KeyAvailable() {
-  if (!gPending.empty()) return true;
+  if (!gConsole.pending.empty()) return true;
   const HANDLE in = Input();
   if (in == INVALID_HANDLE_VALUE) return false;
   return ScanInput(in) == Scan::kKey;
 }
 
 bool WaitForKey() {
-  if (!gPending.empty()) return true;
+  if (!gConsole.pending.empty()) return true;
   const HANDLE in = Input();
   if (in == INVALID_HANDLE_VALUE) return false;
   std::fflush(stdout);  // the prompt must be visible while we wait
@@ -116,18 +120,18 @@ bool WaitForKey() {
 }
 
 int ReadKey() {
-  if (gPending.empty()) {
+  if (gConsole.pending.empty()) {
     const HANDLE in = Input();
     DWORD mode = 0;
     if (in == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode)) return -1;
-    gSavedMode = mode;
-    gModeChanged = 1;
+    gConsole.savedMode = mode;
+    gConsole.modeChanged = 1;
     // Processed input alone: Ctrl+C stays a break, never a key that answers a wait.
     if (!SetConsoleMode(in, ENABLE_PROCESSED_INPUT)) {
-      gModeChanged = 0;
+      gConsole.modeChanged = 0;
       return -1;
     }
-    while (gPending.empty()) {
+    while (gConsole.pending.empty()) {
       DWORD count = 0;
       if (!GetNumberOfConsoleInputEvents(in, &count)) break;
       if (count == 0) {
@@ -141,10 +145,10 @@ int ReadKey() {
       if (read == 1) Queue(record);
     }
     RestoreConsole();
-    if (gPending.empty()) return -1;
+    if (gConsole.pending.empty()) return -1;
   }
-  const int code = gPending.front();
-  gPending.pop_front();
+  const int code = gConsole.pending.front();
+  gConsole.pending.pop_front();
   return code;
 }
 
@@ -152,18 +156,18 @@ int ReadKeyEcho() {
   const int code = ReadKey();
   if (code < 0) return code;
   std::fflush(stdout);  // the echo goes after what the program printed
-  if (gOut != INVALID_HANDLE_VALUE) {
+  if (gConsole.out != INVALID_HANDLE_VALUE) {
     const char character = static_cast<char>(code);
     DWORD written = 0;
-    WriteConsoleA(gOut, &character, 1, &written, nullptr);
+    WriteConsoleA(gConsole.out, &character, 1, &written, nullptr);
   }
   return code;
 }
 
 void RestoreConsole() {
-  if (gModeChanged == 0) return;
-  gModeChanged = 0;
-  SetConsoleMode(gIn, gSavedMode);
+  if (gConsole.modeChanged == 0) return;
+  gConsole.modeChanged = 0;
+  SetConsoleMode(gConsole.in, gConsole.savedMode);
 }
 
 }  // namespace talven

@@ -4,7 +4,6 @@
 #include <array>
 #include <cstdlib>
 
-#include "process/config.h"
 #include "process/console.h"
 #include "process/signals.h"
 
@@ -12,7 +11,6 @@ namespace talven {
 
 namespace {
 
-std::array<std::FILE*, 4> gTrackedFiles{};
 // A plain action, or an action on an object.
 struct ExitAction {
   void (*plain)() = nullptr;
@@ -27,31 +25,36 @@ struct ExitAction {
   }
 };
 
-std::array<ExitAction, 4> gExitActions{};
+// What the way out does: the process's one record of it.
+struct ExitPlan {
+  std::array<std::FILE*, 4> trackedFiles{};
+  std::array<ExitAction, 4> actions{};
+  bool pause = true;
+};
+ExitPlan gExit;
 
 void Add(const ExitAction& action) {
-  if (std::find(gExitActions.begin(), gExitActions.end(), action) != gExitActions.end()) return;
-  const auto free = std::find(gExitActions.begin(), gExitActions.end(), ExitAction{});
-  if (free != gExitActions.end()) *free = action;
+  if (std::find(gExit.actions.begin(), gExit.actions.end(), action) != gExit.actions.end()) return;
+  const auto free = std::find(gExit.actions.begin(), gExit.actions.end(), ExitAction{});
+  if (free != gExit.actions.end()) *free = action;
 }
 
 void Drop(const ExitAction& action) {
-  for (auto& slot : gExitActions) {
+  for (auto& slot : gExit.actions) {
     if (slot == action) slot = ExitAction{};
   }
 }
 
 void CloseEverything() {
-  for (std::FILE*& file : gTrackedFiles) {
+  for (std::FILE*& file : gExit.trackedFiles) {
     if (file != nullptr) {
       std::fclose(file);
       file = nullptr;
     }
   }
-  gConfig.cloneFile = nullptr;
   // Each runs once, also when a signal comes during the exit key's wait and the way out begins
   // again.
-  for (auto& slot : gExitActions) {
+  for (auto& slot : gExit.actions) {
     if (const ExitAction action = slot; !action.Empty()) {
       slot = ExitAction{};
       action.Run();
@@ -77,8 +80,12 @@ void DropFromExit(void (*action)(void*), void* object) {
   Drop({nullptr, action, object});
 }
 
+void PauseOnExit(bool pause) {
+  gExit.pause = pause;
+}
+
 void TrackOpenFile(std::FILE* file) {
-  for (std::FILE*& slot : gTrackedFiles) {
+  for (std::FILE*& slot : gExit.trackedFiles) {
     if (slot == nullptr) {
       slot = file;
       return;
@@ -88,7 +95,7 @@ void TrackOpenFile(std::FILE* file) {
 
 bool CloseTrackedFile(std::FILE*& file) {
   if (file == nullptr) return true;
-  for (std::FILE*& slot : gTrackedFiles) {
+  for (std::FILE*& slot : gExit.trackedFiles) {
     if (slot == file) slot = nullptr;
   }
   const bool closed = std::fclose(file) == 0;
@@ -116,7 +123,7 @@ void CheckInterrupt() {
   EnterExitPath();
   CloseEverything();
   ExitPathDone();
-  if (gConfig.pauseOnExit) {
+  if (gExit.pause) {
     std::printf("\nPress any key!!");
     std::fflush(stdout);
     // Without a console there is nobody to press a key: the wait is skipped.
@@ -125,24 +132,6 @@ void CheckInterrupt() {
   RestoreConsole();
   std::fflush(stdout);
   std::exit(code);
-}
-
-namespace {
-bool gMarksOnLine = false;
-}  // namespace
-
-void PrintProgressMarkOnLine() {
-  std::printf("o");
-  gMarksOnLine = true;
-}
-
-void EndProgressLine() {
-  if (gMarksOnLine) std::printf("\n");
-  gMarksOnLine = false;
-}
-
-void ProgressLineEnded() {
-  gMarksOnLine = false;
 }
 
 void ReportError(const char* what, const char* reason) {

@@ -1,6 +1,6 @@
 // The ground floor of the program: the process services every other floor stands on (the way out,
-// signals, the console, the clock, the platform's small differences) and the session's shared
-// settings. Files here include only this folder and the model catalogue below it.
+// signals, the console, the clock, the platform's small differences). It keeps no session's state.
+// Files here include only this folder and the model catalogue below it.
 //
 // The exit path: the single way out of the process. Every exit, including one caused by a signal or
 // a closed console, runs what the upper floors registered (closing the ports), flushes and closes
@@ -14,6 +14,9 @@ namespace talven {
 // Ends the process: runs the registered closings, closes the tracked files, waits for a key when
 // the session asked for a pause, and exits with the code.
 [[noreturn]] void Terminate(int code);
+
+// Whether Terminate waits for a key before the process ends (it does unless told otherwise).
+void PauseOnExit(bool pause);
 
 // What the upper floors need done on every way out, once the tracked files are closed: closing the
 // ports, naming what a transfer left unfinished. Each runs once; registering a function again is a
@@ -39,11 +42,5 @@ void CheckInterrupt();
 
 // Prints a one-line diagnosis to standard error: "talven: <what>: <reason>".
 void ReportError(const char* what, const char* reason);
-
-// Progress marks leave standard output's line open. A message that may follow them ends that line
-// first with EndProgressLine; output that ends it by itself says so with ProgressLineEnded.
-void PrintProgressMarkOnLine();
-void EndProgressLine();
-void ProgressLineEnded();
 
 }  // namespace talven

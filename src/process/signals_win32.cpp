@@ -13,8 +13,12 @@ namespace {
 constexpr DWORD kExitPathWaitMs = 4500;
 
 volatile LONG gTakenSignal = 0;
-volatile LONG gExitingThread = 0;  // the id of the thread that runs the exit path
-HANDLE gExitPathDone = nullptr;    // set by the main thread's exit path
+// The console event thread's wait for the main thread's exit path.
+struct ExitHandshake {
+  volatile LONG exitingThread = 0;  // the id of the thread that runs the exit path
+  HANDLE done = nullptr;            // set by the main thread's exit path
+};
+ExitHandshake gExitPath;
 
 // Console events arrive on a thread of their own, which only records them: the main thread notices
 // the flag within one of its bounded waits and runs the exit path, so no two threads ever close
@@ -22,8 +26,8 @@ HANDLE gExitPathDone = nullptr;    // set by the main thread's exit path
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   const ConsoleEventPlan plan = PlanForConsoleEvent(event);
   InterlockedExchange(&gTakenSignal, plan.signal);
-  if (plan.waitForExitPath && gExitPathDone != nullptr) {
-    WaitForSingleObject(gExitPathDone, kExitPathWaitMs);
+  if (plan.waitForExitPath && gExitPath.done != nullptr) {
+    WaitForSingleObject(gExitPath.done, kExitPathWaitMs);
   }
   return TRUE;
 }
@@ -36,7 +40,7 @@ ConsoleEventPlan PlanForConsoleEvent(unsigned long event) {
 }
 
 void InstallSignalHandlers() {
-  if (gExitPathDone == nullptr) gExitPathDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (gExitPath.done == nullptr) gExitPath.done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
@@ -46,14 +50,14 @@ int TakenSignal() {
 
 void EnterExitPath() {
   const auto self = static_cast<LONG>(GetCurrentThreadId());
-  const LONG owner = InterlockedCompareExchange(&gExitingThread, self, 0);
+  const LONG owner = InterlockedCompareExchange(&gExitPath.exitingThread, self, 0);
   if (owner == 0 || owner == self) return;
   // Both threads closing the same handles would race; the owner ends the process.
   for (;;) Sleep(INFINITE);
 }
 
 void ExitPathDone() {
-  if (gExitPathDone != nullptr) SetEvent(gExitPathDone);
+  if (gExitPath.done != nullptr) SetEvent(gExitPath.done);
 }
 
 }  // namespace talven

@@ -43,7 +43,7 @@ LineResult LineExchange::RefillReceiveBuffer() {
   bool waited = false;
   while (count == 0) {
     if (const LineResult health = PortHealth(); health != LineResult::kOk) return health;
-    if (!waited && beforeWait_ != nullptr) beforeWait_();
+    if (!waited && beforeWait_ != nullptr) beforeWait_(beforeWaitObject_);
     waited = true;
     count = ports_.ReadArrivingBytes(port_, receiveBuffer_, sizeof receiveBuffer_, kWaitSliceMs);
   }
@@ -58,7 +58,7 @@ bool LineExchange::TakeReplyByte(unsigned char& byte) {
   if (readPosition_ >= fillCount_) {
     readPosition_ = 0;
     fillCount_ = 0;
-    if (beforeWait_ != nullptr) beforeWait_();
+    if (beforeWait_ != nullptr) beforeWait_(beforeWaitObject_);
     std::int32_t count = ports_.ReadWaitingBytes(port_, receiveBuffer_, sizeof receiveBuffer_);
     if (count == 0) {
       if (ports_.ReadBytes(port_, receiveBuffer_, 1) != 1) return false;

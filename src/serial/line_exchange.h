@@ -49,11 +49,12 @@ class LineExchange {
   // time-out: kOk when the line ended with CR, kNoReply when a byte did not come.
   LineResult ReceiveReply(char* destination);
 
-  // Called once each time a receive may block for want of input (nullptr: nothing).
-  void SetBeforeWait(void (*beforeWait)()) { beforeWait_ = beforeWait; }
-
-  PortRegistry& Ports() const { return ports_; }
-  PortNumber Port() const { return port_; }
+  // Called with its object once each time a receive may block for want of input (nullptr:
+  // nothing).
+  void SetBeforeWait(void (*beforeWait)(void*), void* object) {
+    beforeWait_ = beforeWait;
+    beforeWaitObject_ = object;
+  }
 
  private:
   LineResult PortHealth() const;
@@ -62,7 +63,8 @@ class LineExchange {
 
   PortRegistry& ports_;
   PortNumber port_;
-  void (*beforeWait_)() = nullptr;
+  void (*beforeWait_)(void*) = nullptr;
+  void* beforeWaitObject_ = nullptr;
   char sendBuffer_[kLineBufferSize];
   unsigned char receiveBuffer_[kLineBufferSize];
   std::uint16_t readPosition_ = 0;

@@ -5,13 +5,13 @@
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
 #include "process/clock.h"
-#include "process/config.h"
 #include "process/exit_path.h"
 #include "process/platform.h"
 #include "process/signals.h"
 #include "serial/line_exchange.h"
 #include "serial/port.h"
 #include "serial/wire_trace.h"
+#include "session/session.h"
 #include "session/setup.h"
 
 namespace talven {
@@ -23,11 +23,11 @@ inline constexpr std::int32_t kReadTimeoutMs = 100;
 
 // The reason for a port that would not open or take the model's settings, with a next step for
 // the commonest mistakes.
-void DescribeOpenFailure(const PortRegistry& ports, char* reason, std::size_t capacity) {
-  const char* text = ports.LastPortErrorText();
-  switch (ports.LastPortFault()) {
+void DescribeOpenFailure(const Session& session, char* reason, std::size_t capacity) {
+  const char* text = session.ports.LastPortErrorText();
+  switch (session.ports.LastPortFault()) {
     case PortFault::kSettingsRefused: {
-      const auto baud = DecodeLinkSettings(ChosenModel().linkSettingsWord).baudRate;
+      const auto baud = DecodeLinkSettings(session.config.Model().linkSettingsWord).baudRate;
       std::snprintf(reason, capacity, "settings not accepted (%u baud): %s",
                     static_cast<unsigned>(baud.value_or(0)), text);
       return;
@@ -48,76 +48,100 @@ void DescribeOpenFailure(const PortRegistry& ports, char* reason, std::size_t ca
 // The end of a session whose serial port failed: "RS-232C ERROR" on standard output, the
 // session's device and the reason on standard error, and Terminate(-1). The port could not be
 // opened, took no settings, or failed under a transfer.
-[[noreturn]] void LeaveForPortError(const PortRegistry& ports, const char* reason) {
-  EndProgressLine();
+[[noreturn]] void LeaveForPortError(Session& session, const char* reason) {
+  if (session.clone) session.clone->line.progress.End();
   std::printf("RS-232C ERROR\n");
+  const PortNumber port = session.config.port;
   char device[1100];
-  if (gConfig.port >= kFirstPort && gConfig.port <= kLastPort) {
-    ports.FormatDevicePath(gConfig.port, device, sizeof device);
+  if (port >= kFirstPort && port <= kLastPort) {
+    session.ports.FormatDevicePath(port, device, sizeof device);
   } else {
-    std::snprintf(device, sizeof device, "port %d", gConfig.port);
+    std::snprintf(device, sizeof device, "port %d", port);
   }
   ReportError(device, reason);
   Terminate(-1);
 }
 
-[[noreturn]] void LeaveForOpenFailure(const PortRegistry& ports) {
+[[noreturn]] void LeaveForOpenFailure(Session& session) {
   char reason[400];
-  DescribeOpenFailure(ports, reason, sizeof reason);
-  LeaveForPortError(ports, reason);
+  DescribeOpenFailure(session, reason, sizeof reason);
+  LeaveForPortError(session, reason);
 }
 
-void LeaveForFailedLine(const LineExchange& exchange, const char* reason) {
-  LeaveForPortError(exchange.Ports(), reason);
+// Opens the chosen port with the model's settings and makes the session's line on it.
+void ConnectSession(Session& session) {
+  const SessionConfig& config = session.config;
+  PortRegistry& ports = session.ports;
+  if (config.portPath[0] != '\0') ports.AssignDevicePath(config.port, config.portPath);
+  if (ports.OpenPort(config.port, kQueueSize, kQueueSize) != kPortOk) LeaveForOpenFailure(session);
+  if (ports.ApplyLinkSettings(config.port, config.Model().linkSettingsWord) != kPortOk) {
+    LeaveForOpenFailure(session);
+  }
+  // Without its read time-out every wait would end at once: the exchange could not be timed.
+  if (ports.SetReadTimeout(config.port, kReadTimeoutMs) != kPortOk) LeaveForOpenFailure(session);
+
+  session.line.emplace(ports, config.port);
+  CloneSession& clone = session.clone.emplace(*session.line, config.Model(), session.received);
+  clone.fileName = config.fileName;
+  clone.cloneFile = config.cloneFile;
+  clone.checksumRequired = config.checksumRequired;
+  clone.progressScale = config.progressScale;
+  clone.options = session.options;
 }
 
-bool RunTransfer() {
-  switch (gConfig.mode) {
+TransferResult RunTransfer(Session& session) {
+  CloneSession& clone = *session.clone;
+  switch (session.config.mode) {
     case kMaster:
-      return RunMaster();
+      return RunMaster(clone);
     case kSlave:
-      return RunSlave();
+      return RunSlave(clone);
     case kCompare:
-      return ChosenModel().compareAllowed ? RunCompare() : false;
+      return clone.model.compareAllowed ? RunCompare(clone) : TransferResult::kFailed;
     default:
-      return false;
+      return TransferResult::kFailed;
   }
 }
 
 }  // namespace
 
-[[noreturn]] void RunSession(WireTrace& trace, int argc, char** argv, int failedStatus) {
+[[noreturn]] void RunSession(WireTrace& trace, const TransferOptions& options, int argc,
+                             char** argv, int failedStatus) {
   ConfigureStandardOutput();
   InstallSignalHandlers();
   std::printf("               ***** TALVEN EMULATOR PRO %s *****\n\n", kVersionText);
 
-  SetupSession(argc, argv);
-
-  // The session leaves only through Terminate, so these live until the exit path has closed the
-  // port.
-  PortRegistry ports(&trace);
-  if (gConfig.portPath[0] != '\0') ports.AssignDevicePath(gConfig.port, gConfig.portPath);
-  if (ports.OpenPort(gConfig.port, kQueueSize, kQueueSize) != kPortOk) LeaveForOpenFailure(ports);
-  if (ports.ApplyLinkSettings(gConfig.port, ChosenModel().linkSettingsWord) != kPortOk) {
-    LeaveForOpenFailure(ports);
+  // The session leaves only through Terminate, so it lives until the exit path has closed its
+  // port and files.
+  Session session(trace, options);
+  SetupSession(argc, argv, session.config, session.received);
+  ConnectSession(session);
+  const TransferResult result = RunTransfer(session);
+  switch (result) {
+    case TransferResult::kPortFailed:
+      LeaveForPortError(session, kPortStoppedText);
+    case TransferResult::kInterrupted:
+      // A receive ends so only for a signal that is recorded.
+      ExitForSignal(TakenSignal());
+    case TransferResult::kAbandoned:
+      Terminate(-1);
+    case TransferResult::kCompleted:
+    case TransferResult::kFailed:
+      break;
   }
-  // Without its read time-out every wait would end at once: the exchange could not be timed.
-  if (ports.SetReadTimeout(gConfig.port, kReadTimeoutMs) != kPortOk) LeaveForOpenFailure(ports);
 
-  LineExchange exchange(ports, gConfig.port);
-  UseLineExchange(&exchange, LeaveForFailedLine);
-  const bool completed = RunTransfer();
-
-  SubtractTimeOfDay(gStopwatch.end, gStopwatch.start);
+  Stopwatch& stopwatch = session.clone->stopwatch;
+  SubtractTimeOfDay(stopwatch.end, stopwatch.start);
+  const bool completed = result == TransferResult::kCompleted;
   if (completed) {
     std::printf("\n\n(^_^)/  complete\n");
     char line[96];
-    FormatTotalTime(gStopwatch.end, line, sizeof line);
+    FormatTotalTime(stopwatch.end, line, sizeof line);
     std::fputs(line, stdout);
   } else {
     std::printf("\n\n(x_x);  error\n");
   }
-  ports.CloseAllPorts();
+  session.ports.CloseAllPorts();
   Terminate(completed ? 0 : failedStatus);
 }
 

@@ -9,11 +9,13 @@
 namespace talven {
 
 class WireTrace;
+struct TransferOptions;
 
 inline constexpr const char* kVersionText = "Version " TALVEN_VERSION;
 
 // Runs the whole session, its port's bytes going to the trace (which may not be running); never
 // returns. A result of "error" exits with failedStatus (0 by default: the result line tells).
-[[noreturn]] void RunSession(WireTrace& trace, int argc, char** argv, int failedStatus = 0);
+[[noreturn]] void RunSession(WireTrace& trace, const TransferOptions& options, int argc,
+                             char** argv, int failedStatus = 0);
 
 }  // namespace talven

@@ -1,8 +1,12 @@
-// Session setup: fills the SessionConfig from the command line, the prompts and the menus.
+// Session setup: fills the session's settings from the command line, the prompts and the menus,
+// and opens its clone file (Slave mode: gets its received file ready).
 #pragma once
 
 namespace talven {
 
-void SetupSession(int argc, char** argv);
+struct SessionConfig;
+struct ReceivedFile;
+
+void SetupSession(int argc, char** argv, SessionConfig& config, ReceivedFile& received);
 
 }  // namespace talven

@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "clone/transfer.h"
 #include "pty_pair.h"
 #include "serial/port.h"
 
@@ -150,6 +151,23 @@ TEST_F(LineExchangeTest, HangUpEndsEveryReceiveWithThePortFailure) {
   EXPECT_EQ(length, 0u);
   EXPECT_EQ(exchange_.ReceiveReply(line_), LineResult::kPortFailed);
 }
+
+// A transfer on a port that hung up answers the failure to its session, which ends the process;
+// the transfer itself never does. (Master waits for a key first, so it is not among them.)
+class TransferOnHungUpPort : public LineExchangeTest,
+                             public testing::WithParamInterface<TransferResult (*)(CloneSession&)> {
+};
+
+TEST_P(TransferOnHungUpPort, AnswersThePortFailure) {
+  close(pty_.master);
+  pty_.master = -1;
+  ReceivedFile received;
+  CloneSession session(exchange_, kModels[0], received);
+  EXPECT_EQ(GetParam()(session), TransferResult::kPortFailed);
+}
+
+INSTANTIATE_TEST_SUITE_P(ListeningTransfers, TransferOnHungUpPort,
+                         testing::Values(&RunSlave, &RunCompare));
 
 }  // namespace
 }  // namespace talven

@@ -1,0 +1,56 @@
+// One session: what it chose at setup and what it owns from then to the exit. The driver makes it
+// and hands its parts down; nothing below the session keeps session state of its own.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+
+#include "clone/clone_file.h"
+#include "clone/received_file.h"
+#include "clone/transfer.h"
+#include "models/catalogue.h"
+#include "process/port_number.h"
+#include "serial/line_exchange.h"
+#include "serial/port.h"
+
+namespace talven {
+
+class WireTrace;
+
+// What setup chose: filled from the command line, the prompts and the menus.
+struct SessionConfig {
+  ModelId model = kNoModel;
+  PortNumber port = kNoPort;
+  std::int32_t mode = kNoMode;
+  char fileName[kFileNameMax + 1] = {};
+  // Master and Compare: the open clone file, tracked by the exit path.
+  std::FILE* cloneFile = nullptr;
+  bool pauseOnExit = true;
+  bool checksumRequired = false;
+  std::uint16_t progressScale = 0;
+  // A device named by path on the command line (POSIX); shown in the summary instead of the number.
+  char portPath[kFileNameMax + 1] = {};
+
+  // The catalogue row of the chosen model; only valid once a model is chosen.
+  const ModelEntry& Model() const { return kModels[model]; }
+};
+
+struct Session {
+  Session(WireTrace& wireTrace, const TransferOptions& transferOptions)
+      : trace(wireTrace), options(transferOptions), ports(&trace) {}
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Started or not by the program's main, which owns it; the port's bytes go to it.
+  WireTrace& trace;
+  SessionConfig config;
+  TransferOptions options;
+  PortRegistry ports;
+  ReceivedFile received;
+  // Once the port is open and set: the line to the scanner, and what the transfer is handed.
+  std::optional<LineExchange> line;
+  std::optional<CloneSession> clone;
+};
+
+}  // namespace talven
