@@ -16,8 +16,6 @@ bool CloseTrackedFile(std::FILE*& file) {
   return closed;
 }
 
-void RunOnExit(void (*)()) {}
-void DropFromExit(void (*)()) {}
 void RunOnExit(void (*)(void*), void*) {}
 void DropFromExit(void (*)(void*), void*) {}
 int TakenSignal() {

@@ -111,7 +111,7 @@ TransferResult RunCompare(CloneSession& session) {
       PrintProgressMark(line.progress, received, model.progressInterval);
       ++received;
       // A record past the end of the file has no partner: that is a difference too.
-      const bool paired = ReadTextLine(session.cloneFile, fileLine, kLineBufferSize) > 0;
+      const bool paired = ReadTextLine(session.settings.cloneFile, fileLine, kLineBufferSize) > 0;
       TrimTrailingNewlines(fileLine);
       if ((!paired || std::strcmp(command.argument, fileLine) != 0) &&
           !ReportMismatch(line, log, fileLine, command.argument)) {
@@ -121,7 +121,7 @@ TransferResult RunCompare(CloneSession& session) {
     if (command.Is("END")) break;
   }
   // So is every line of the file that no record came for.
-  while (ReadTextLine(session.cloneFile, fileLine, kLineBufferSize) > 0) {
+  while (ReadTextLine(session.settings.cloneFile, fileLine, kLineBufferSize) > 0) {
     TrimTrailingNewlines(fileLine);
     if (!ReportMismatch(line, log, fileLine, "")) return TransferResult::kAbandoned;
   }
@@ -139,7 +139,7 @@ TransferResult RunCompare(CloneSession& session) {
     char reason[160];
     std::snprintf(reason, sizeof reason, "%ld difference%s from the scanner's data, listed in %s",
                   log.errorCount, log.errorCount == 1 ? "" : "s", log.name);
-    ReportError(session.fileName, reason);
+    ReportError(session.settings.fileName, reason);
   }
   return log.errorCount == 0 ? TransferResult::kCompleted : TransferResult::kFailed;
 }

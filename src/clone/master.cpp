@@ -12,6 +12,7 @@
 #include "process/clock.h"
 #include "process/console.h"
 #include "process/exit_path.h"
+#include "process/signals.h"
 #include "serial/line_exchange.h"
 
 namespace talven {
@@ -35,18 +36,18 @@ void WaitUntilReady() {
 // Nothing is sent from a file the scanner would refuse partway: it would be left half programmed.
 // false, with the reason on standard error, when nothing may be sent.
 bool CheckBeforeSending(CloneSession& session) {
-  const char* name = session.fileName;
+  const char* name = session.settings.fileName;
   // What is checked is what is sent: the bytes are read once and kept.
-  std::FILE* bytes = KeepFileBytes(session.cloneFile, session.keptBytes);
+  std::FILE* bytes = KeepFileBytes(session.settings.cloneFile, session.keptBytes);
   if (bytes == nullptr) {
     ReportError(name, std::strerror(errno));
     return false;
   }
-  if (bytes != session.cloneFile) {
+  if (bytes != session.settings.cloneFile) {
     TrackOpenFile(bytes);
-    session.cloneFile = bytes;
+    session.settings.cloneFile = bytes;
   }
-  const CloneFileCheck check = CheckCloneFile(session.cloneFile);
+  const CloneFileCheck check = CheckCloneFile(session.settings.cloneFile);
   char what[kFileNameMax + 32];
   for (std::uint32_t i = 0; i < check.faultCount && i < CloneFileCheck::kFaultsKept; ++i) {
     std::snprintf(what, sizeof what, "%s line %u", name, unsigned{check.faults[i].line});
@@ -65,11 +66,11 @@ bool CheckBeforeSending(CloneSession& session) {
     return false;
   }
   // The kept bytes are read a second time to send them.
-  if (std::fseek(session.cloneFile, 0, SEEK_SET) != 0) {
+  if (std::fseek(session.settings.cloneFile, 0, SEEK_SET) != 0) {
     ReportError(name, "cannot be read twice to check it first; --no-verify sends it unchecked");
     return false;
   }
-  std::clearerr(session.cloneFile);
+  std::clearerr(session.settings.cloneFile);
   return true;
 }
 
@@ -131,7 +132,7 @@ void ReportRefusedRecord(const char* fileName, std::uint32_t number, const char*
 }  // namespace
 
 TransferResult RunMaster(CloneSession& session) {
-  if (session.options.verifyBeforeSending && !CheckBeforeSending(session)) {
+  if (session.settings.options.verifyBeforeSending && !CheckBeforeSending(session)) {
     return TransferResult::kAbandoned;
   }
   TransferLine& line = session.line;
@@ -151,24 +152,24 @@ TransferResult RunMaster(CloneSession& session) {
   // The record follows the prefix; the reader's limit is what the buffer has left for it, so the
   // whole command fits with its terminator. The reader takes a record with its line end in one
   // read, as the check before sending read it.
-  RecordReader reader(session.cloneFile);
-  const std::uint32_t groupSize = std::uint32_t{session.progressScale} + 1;
+  RecordReader reader(session.settings.cloneFile);
+  const std::uint32_t groupSize = std::uint32_t{session.settings.progressScale} + 1;
   std::uint32_t sent = 0;
   std::uint16_t sessionSum = 0;
   while (reader.Next()) {
     std::memcpy(record, reader.text(), reader.length() + 1);
     const LineResult delivered = DeliverRecord(line, reply);
     if (delivered == LineResult::kNoReply) {
-      ReportRefusedRecord(session.fileName, sent, record, reply);
+      ReportRefusedRecord(session.settings.fileName, sent, record, reply);
       return TransferResult::kAbandoned;
     }
     if (delivered != LineResult::kOk) return LostLine(delivered);
     sessionSum = static_cast<std::uint16_t>(sessionSum + ChecksumFieldValue(record));
-    if (sent % groupSize == session.progressScale) line.progress.PrintMark();
+    if (sent % groupSize == session.settings.progressScale) line.progress.PrintMark();
     ++sent;
   }
 
-  if (session.checksumRequired) {
+  if (session.settings.checksumRequired) {
     // SendCommand ends the line with a CR of its own; scanners expect the sum line with both.
     std::snprintf(line.transmit, kLineBufferSize, "SUM %04X\r", unsigned{sessionSum});
     SendCommand(line, line.transmit);
@@ -186,7 +187,10 @@ TransferResult RunMaster(CloneSession& session) {
       return TransferResult::kFailed;
     }
   }
-  SendCommand(line, "END");
+  // No reply follows END: a port that failed after the last OK shows only in the count written.
+  if (SendCommand(line, "END") != 4) {
+    return TakenSignal() != 0 ? TransferResult::kInterrupted : TransferResult::kPortFailed;
+  }
   ReadTimeOfDay(session.stopwatch.end);
   return TransferResult::kCompleted;
 }

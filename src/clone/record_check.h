@@ -11,8 +11,8 @@
 namespace talven {
 
 // Record text travels behind this prefix in one line of the line exchange, with its terminator:
-// at most kRecordTextMax characters. Master's read loop and RecordReader both take their limit
-// from here.
+// at most kRecordTextMax characters. RecordReader, which reads the records Master sends and checks,
+// takes its limit from here.
 inline constexpr char kRecordPrefix[] = "CLN ";
 inline constexpr std::size_t kRecordPrefixLength = sizeof kRecordPrefix - 1;
 inline constexpr std::size_t kRecordTextMax = kLineBufferSize - kRecordPrefixLength - 1;

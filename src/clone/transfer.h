@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "clone/clone_file.h"
 #include "clone/received_file.h"
 #include "clone/transfer_lines.h"
 #include "models/catalogue.h"
@@ -30,20 +31,28 @@ enum class TransferResult {
   kInterrupted,  // a signal arrived; the session leaves through the exit path
 };
 
-// What a session hands its transfer: the line, the model, the clone file and the settings, and
-// what the transfer keeps while it runs. The session owns it and what it refers to.
-struct CloneSession {
-  CloneSession(LineExchange& exchange, const ModelEntry& chosenModel, ReceivedFile& receivedFile)
-      : line(exchange), model(chosenModel), received(receivedFile) {}
-
-  TransferLine line;
-  const ModelEntry& model;
-  const char* fileName = "";
-  // Master and Compare: the open clone file, tracked by the exit path.
+// What setup chose for the transfer: the clone file and how it is moved. The session keeps the one
+// copy; its transfer works on it.
+struct TransferSettings {
+  char fileName[kFileNameMax + 1] = {};
+  // Master and Compare: the open clone file, tracked by the exit path (Master's check puts the
+  // bytes it kept in its place).
   std::FILE* cloneFile = nullptr;
   bool checksumRequired = false;
   std::uint16_t progressScale = 0;
   TransferOptions options;
+};
+
+// What a session hands its transfer: the line, the model, the clone file and the settings, and
+// what the transfer keeps while it runs. The session owns it and what it refers to.
+struct CloneSession {
+  CloneSession(LineExchange& exchange, const ModelEntry& chosenModel, TransferSettings& chosen,
+               ReceivedFile& receivedFile)
+      : line(exchange), model(chosenModel), settings(chosen), received(receivedFile) {}
+
+  TransferLine line;
+  const ModelEntry& model;
+  TransferSettings& settings;
   // Slave: the file the records go to.
   ReceivedFile& received;
   // Master: the clone file's bytes as they were checked, and are sent.

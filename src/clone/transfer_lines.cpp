@@ -10,8 +10,8 @@ namespace {
 
 void FlushAnswered(void* object) {
   std::fflush(stdout);
-  for (std::FILE* file : static_cast<TransferLine*>(object)->flushed) {
-    if (file != nullptr) std::fflush(file);
+  if (std::FILE* file = static_cast<TransferLine*>(object)->flushed; file != nullptr) {
+    std::fflush(file);
   }
 }
 
@@ -42,16 +42,7 @@ LineResult ReceiveReply(TransferLine& line, char* destination) {
 
 void FlushBeforeEveryWait(TransferLine& line, std::FILE* file) {
   line.exchange.SetBeforeWait(FlushAnswered, &line);
-  if (file == nullptr) {
-    line.flushed[0] = line.flushed[1] = nullptr;
-    return;
-  }
-  for (std::FILE*& slot : line.flushed) {
-    if (slot == nullptr || slot == file) {
-      slot = file;
-      break;
-    }
-  }
+  line.flushed = file;
 }
 
 bool NoteReceivedLineEnd(TransferLine& line, const char* received) {

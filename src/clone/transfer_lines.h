@@ -31,7 +31,7 @@ struct TransferLine {
   LineExchange& exchange;
   char receive[kLineBufferSize] = {};   // the line last received
   char transmit[kLineBufferSize] = {};  // the command being sent
-  std::FILE* flushed[2] = {};           // see FlushBeforeEveryWait
+  std::FILE* flushed = nullptr;         // see FlushBeforeEveryWait
   bool lineEndNoted = false;            // see NoteReceivedLineEnd
   ProgressLine progress;
 };
@@ -70,10 +70,11 @@ void PrintScannerIsMasterPrompt();
 bool AnswerModelRequest(TransferLine& line, const ReceivedCommand& command, const ModelEntry& model,
                         Stopwatch& stopwatch);
 
-// Before every wait for the scanner, standard output (held back in a pipe or file) and the records
-// answered "OK" are handed to the system: whoever reads the output sees the prompts and progress so
-// far, and a crash while the scanner is silent loses no record. Up to two files (the clone file,
-// the mismatch log); nullptr forgets them all, standard output is flushed from the first call on.
+// Before every wait for the scanner, standard output (held back in a pipe or file) and the one file
+// given (Compare's mismatch log; Slave writes its records straight to the system) are handed to the
+// system: whoever reads the output sees the prompts and progress so far, and a crash while the
+// scanner is silent loses no logged line. nullptr forgets the file; standard output is flushed from
+// the first call on.
 void FlushBeforeEveryWait(TransferLine& line, std::FILE* file);
 
 // A mark while the count of records so far holds 1, N + 1, 2N + 1, ... for an interval of N.

@@ -11,18 +11,14 @@ namespace talven {
 
 namespace {
 
-// A plain action, or an action on an object.
+// An action on its object.
 struct ExitAction {
-  void (*plain)() = nullptr;
-  void (*onObject)(void*) = nullptr;
+  void (*action)(void*) = nullptr;
   void* object = nullptr;
 
   bool operator==(const ExitAction&) const = default;
-  bool Empty() const { return plain == nullptr && onObject == nullptr; }
-  void Run() const {
-    if (plain != nullptr) plain();
-    if (onObject != nullptr) onObject(object);
-  }
+  bool Empty() const { return action == nullptr; }
+  void Run() const { action(object); }
 };
 
 // What the way out does: the process's one record of it.
@@ -64,20 +60,12 @@ void CloseEverything() {
 
 }  // namespace
 
-void RunOnExit(void (*action)()) {
-  Add({action, nullptr, nullptr});
-}
-
-void DropFromExit(void (*action)()) {
-  Drop({action, nullptr, nullptr});
-}
-
 void RunOnExit(void (*action)(void*), void* object) {
-  Add({nullptr, action, object});
+  Add({action, object});
 }
 
 void DropFromExit(void (*action)(void*), void* object) {
-  Drop({nullptr, action, object});
+  Drop({action, object});
 }
 
 void PauseOnExit(bool pause) {
@@ -111,7 +99,6 @@ void CheckInterrupt() {
   char what[32];
   std::snprintf(what, sizeof what, "signal %d", signal);
   ReportError(what, "ended the session");
-  EnterExitPath();
   CloseEverything();
   RestoreConsole();
   std::fflush(stdout);
@@ -120,7 +107,6 @@ void CheckInterrupt() {
 }
 
 [[noreturn]] void Terminate(int code) {
-  EnterExitPath();
   CloseEverything();
   ExitPathDone();
   if (gExit.pause) {

@@ -19,12 +19,10 @@ namespace talven {
 void PauseOnExit(bool pause);
 
 // What the upper floors need done on every way out, once the tracked files are closed: closing the
-// ports, naming what a transfer left unfinished. Each runs once; registering a function again is a
-// no-op, and a few slots are enough for the program's needs. DropFromExit takes one back once it
-// has nothing left to do.
-void RunOnExit(void (*action)());
-void DropFromExit(void (*action)());
-// The same for an action on an object (a session's ports): each pair of action and object once.
+// ports, naming what a transfer left unfinished), each an action on its object (a session's
+// ports). Each pair of action and object runs once; registering it again is a no-op, and a few
+// slots are enough for the program's needs. DropFromExit takes one back once it has nothing left
+// to do.
 void RunOnExit(void (*action)(void*), void* object);
 void DropFromExit(void (*action)(void*), void* object);
 

@@ -5,10 +5,13 @@ namespace talven {
 
 void InstallSignalHandlers();
 int TakenSignal();  // 0 when none has arrived
-// Returns in the one thread that runs the exit path (again, should it re-enter); a thread that
-// comes later while another runs it waits here until the process ends.
-void EnterExitPath();
-// Called by the exit path once every file is closed and every exit action has run.
+// The signal that may have ended a read of standard input that came back with nothing (0: none,
+// the input really ended). Windows records Ctrl+C on a thread of its own, which can come a moment
+// after the console read returned: when standard input is the console, this waits up to 250 ms for
+// it.
+int SignalAfterEmptyRead();
+// Called by the exit path, which only the main thread runs, once every file is closed and every
+// exit action has run.
 void ExitPathDone();
 
 #ifdef _WIN32

@@ -31,9 +31,12 @@ int TakenSignal() {
   return gTakenSignal;
 }
 
-// The handlers only record the signal: the exit path runs on the main thread alone.
-void EnterExitPath() {}
+// The handler has run by the time the interrupted read returns.
+int SignalAfterEmptyRead() {
+  return gTakenSignal;
+}
 
+// The handlers only record the signal: the exit path runs on the main thread alone.
 void ExitPathDone() {}
 
 }  // namespace talven

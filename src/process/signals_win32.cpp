@@ -11,14 +11,13 @@ namespace {
 
 // Windows ends a process about five seconds after a close event; the exit path gets most of them.
 constexpr DWORD kExitPathWaitMs = 4500;
+// How long a console read that Ctrl+C ended may come back before the handler has recorded it.
+constexpr int kLateSignalWaitMs = 250;
+constexpr int kLateSignalStepMs = 10;
 
 volatile LONG gTakenSignal = 0;
-// The console event thread's wait for the main thread's exit path.
-struct ExitHandshake {
-  volatile LONG exitingThread = 0;  // the id of the thread that runs the exit path
-  HANDLE done = nullptr;            // set by the main thread's exit path
-};
-ExitHandshake gExitPath;
+// The console event thread's wait for the main thread's exit path: set once that is done.
+HANDLE gExitPathDone = nullptr;
 
 // Console events arrive on a thread of their own, which only records them: the main thread notices
 // the flag within one of its bounded waits and runs the exit path, so no two threads ever close
@@ -26,8 +25,8 @@ ExitHandshake gExitPath;
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   const ConsoleEventPlan plan = PlanForConsoleEvent(event);
   InterlockedExchange(&gTakenSignal, plan.signal);
-  if (plan.waitForExitPath && gExitPath.done != nullptr) {
-    WaitForSingleObject(gExitPath.done, kExitPathWaitMs);
+  if (plan.waitForExitPath && gExitPathDone != nullptr) {
+    WaitForSingleObject(gExitPathDone, kExitPathWaitMs);
   }
   return TRUE;
 }
@@ -40,7 +39,7 @@ ConsoleEventPlan PlanForConsoleEvent(unsigned long event) {
 }
 
 void InstallSignalHandlers() {
-  if (gExitPath.done == nullptr) gExitPath.done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (gExitPathDone == nullptr) gExitPathDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
@@ -48,16 +47,18 @@ int TakenSignal() {
   return static_cast<int>(InterlockedCompareExchange(&gTakenSignal, 0, 0));
 }
 
-void EnterExitPath() {
-  const auto self = static_cast<LONG>(GetCurrentThreadId());
-  const LONG owner = InterlockedCompareExchange(&gExitPath.exitingThread, self, 0);
-  if (owner == 0 || owner == self) return;
-  // Both threads closing the same handles would race; the owner ends the process.
-  for (;;) Sleep(INFINITE);
+int SignalAfterEmptyRead() {
+  DWORD mode = 0;
+  if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) return TakenSignal();
+  for (int waited = 0; TakenSignal() == 0 && waited < kLateSignalWaitMs;
+       waited += kLateSignalStepMs) {
+    Sleep(kLateSignalStepMs);
+  }
+  return TakenSignal();
 }
 
 void ExitPathDone() {
-  if (gExitPath.done != nullptr) SetEvent(gExitPath.done);
+  if (gExitPathDone != nullptr) SetEvent(gExitPathDone);
 }
 
 }  // namespace talven

@@ -92,7 +92,6 @@ class PortRegistry {
   std::size_t FormatDevicePath(PortNumber port, char* out, std::size_t capacity) const;
   void AssignDevicePath(PortNumber port, const char* path);  // null or "" drops the assignment
 
-  int LastPortError() const { return lastError_.code; }
   const char* LastPortErrorText() const { return lastError_.text; }
   PortFault LastPortFault() const { return lastError_.fault; }
 

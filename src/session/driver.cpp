@@ -62,6 +62,19 @@ void DescribeOpenFailure(const Session& session, char* reason, std::size_t capac
   Terminate(-1);
 }
 
+// Why the port stopped under a transfer: the device going away, or the call the port refused
+// (a driver that would not take a read time-out) in the system's words.
+[[noreturn]] void LeaveForStoppedPort(Session& session) {
+  const PortFault fault = session.ports.LastPortFault();
+  const char* text = session.ports.LastPortErrorText();
+  if (fault == PortFault::kVanished || fault == PortFault::kNone || text[0] == '\0') {
+    LeaveForPortError(session, kPortStoppedText);
+  }
+  char reason[200];
+  std::snprintf(reason, sizeof reason, "the serial device failed: %s", text);
+  LeaveForPortError(session, reason);
+}
+
 [[noreturn]] void LeaveForOpenFailure(Session& session) {
   char reason[400];
   DescribeOpenFailure(session, reason, sizeof reason);
@@ -81,12 +94,7 @@ void ConnectSession(Session& session) {
   if (ports.SetReadTimeout(config.port, kReadTimeoutMs) != kPortOk) LeaveForOpenFailure(session);
 
   session.line.emplace(ports, config.port);
-  CloneSession& clone = session.clone.emplace(*session.line, config.Model(), session.received);
-  clone.fileName = config.fileName;
-  clone.cloneFile = config.cloneFile;
-  clone.checksumRequired = config.checksumRequired;
-  clone.progressScale = config.progressScale;
-  clone.options = session.options;
+  session.clone.emplace(*session.line, config.Model(), session.config.transfer, session.received);
 }
 
 TransferResult RunTransfer(Session& session) {
@@ -119,7 +127,7 @@ TransferResult RunTransfer(Session& session) {
   const TransferResult result = RunTransfer(session);
   switch (result) {
     case TransferResult::kPortFailed:
-      LeaveForPortError(session, kPortStoppedText);
+      LeaveForStoppedPort(session);
     case TransferResult::kInterrupted:
       // A receive ends so only for a signal that is recorded.
       ExitForSignal(TakenSignal());

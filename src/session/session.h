@@ -23,12 +23,9 @@ struct SessionConfig {
   ModelId model = kNoModel;
   PortNumber port = kNoPort;
   std::int32_t mode = kNoMode;
-  char fileName[kFileNameMax + 1] = {};
-  // Master and Compare: the open clone file, tracked by the exit path.
-  std::FILE* cloneFile = nullptr;
+  // The clone file and how it is moved: what the transfer is handed.
+  TransferSettings transfer;
   bool pauseOnExit = true;
-  bool checksumRequired = false;
-  std::uint16_t progressScale = 0;
   // A device named by path on the command line (POSIX); shown in the summary instead of the number.
   char portPath[kFileNameMax + 1] = {};
 
@@ -38,14 +35,15 @@ struct SessionConfig {
 
 struct Session {
   Session(WireTrace& wireTrace, const TransferOptions& transferOptions)
-      : trace(wireTrace), options(transferOptions), ports(&trace) {}
+      : trace(wireTrace), ports(&trace) {
+    config.transfer.options = transferOptions;
+  }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
   // Started or not by the program's main, which owns it; the port's bytes go to it.
   WireTrace& trace;
   SessionConfig config;
-  TransferOptions options;
   PortRegistry ports;
   ReceivedFile received;
   // Once the port is open and set: the line to the scanner, and what the transfer is handed.

@@ -12,6 +12,7 @@
 #include "process/console.h"
 #include "process/exit_path.h"
 #include "process/platform.h"
+#include "process/signals.h"
 #include "session/argument_notes.h"
 #include "session/parse.h"
 #include "session/session.h"
@@ -33,6 +34,8 @@ class StandardInput final : public CharSource {
         std::clearerr(stdin);
         continue;
       }
+      // Ctrl+C can end a console read before its signal is recorded: not the end of input.
+      if (const int signal = SignalAfterEmptyRead(); signal != 0) ExitForSignal(signal);
       return -1;
     }
   }
@@ -118,7 +121,8 @@ class Setup {
   }
 
   // A bare device name ("ttyUSB0") where device paths are allowed: taken as the device of that name
-  // under /dev when there is one, as "COM3" is taken as port 3.
+  // under /dev when there is one, as "COM3" is taken as port 3. Only a character device can be a
+  // port: "null", "stdin" or "sda" stay words that are no port.
   bool UseDeviceName(std::string_view word) {
     if (!DevicePathsAllowed() || word.empty() || word.size() > kFileNameMax - 5) return false;
     for (const char c : word) {
@@ -126,7 +130,7 @@ class Setup {
     }
     const std::string path = "/dev/" + std::string(word);
     std::error_code error;
-    if (!std::filesystem::exists(path, error)) return false;
+    if (!std::filesystem::is_character_file(path, error)) return false;
     UsePortPath(path);
     return true;
   }
@@ -180,7 +184,7 @@ class Setup {
       if (given >= 5) config_.pauseOnExit = LeadingDecimal(argv[5]) == 1;
       // A name longer than the field is refused, so the prompt asks for another.
       if (given >= 4 && std::strlen(argv[4]) <= kFileNameMax) {
-        std::snprintf(config_.fileName, sizeof config_.fileName, "%s", argv[4]);
+        std::snprintf(config_.transfer.fileName, sizeof config_.transfer.fileName, "%s", argv[4]);
       }
       if (given >= 3) config_.mode = LookupByName(ModeNames, argv[3]);
       if (given >= 2) {
@@ -260,32 +264,33 @@ class Setup {
   void OpenCloneFile(StandardInput& input) {
     const char* openMode = OpenModeFor(config_.mode);
     for (;;) {
-      if (config_.fileName[0] != '\0') {
+      if (config_.transfer.fileName[0] != '\0') {
         // Slave mode leaves the named file as it is until a transfer has completed; it names what
         // failed itself.
         if (config_.mode == kSlave) {
-          if (OpenReceivedFile(received_, config_.fileName)) return;
+          if (OpenReceivedFile(received_, config_.transfer.fileName)) return;
         } else {
-          config_.cloneFile = OpenSessionFile(config_.fileName, openMode);
-          if (config_.cloneFile != nullptr) break;
+          config_.transfer.cloneFile = OpenSessionFile(config_.transfer.fileName, openMode);
+          if (config_.transfer.cloneFile != nullptr) break;
           // The prompt alone would not say whether the name, the folder or the permissions were
           // wrong.
-          ReportError(config_.fileName, std::strerror(errno));
+          ReportError(config_.transfer.fileName, std::strerror(errno));
         }
       }
       std::printf("Input clone file name : ");
       std::fflush(stdout);
       // The whole line is the name: folders and names may have blanks in them.
-      const WordAnswer answer = ReadLineAnswer(input, config_.fileName, sizeof config_.fileName);
+      const WordAnswer answer =
+          ReadLineAnswer(input, config_.transfer.fileName, sizeof config_.transfer.fileName);
       if (answer == WordAnswer::kEndOfInput) LeaveForEndOfInput();
-      if (answer == WordAnswer::kTooLong) config_.fileName[0] = '\0';
+      if (answer == WordAnswer::kTooLong) config_.transfer.fileName[0] = '\0';
       std::printf("\n");
     }
-    TrackOpenFile(config_.cloneFile);
+    TrackOpenFile(config_.transfer.cloneFile);
   }
 
   void PrintSummary() {
-    std::printf("  File Name  = %s\n", config_.fileName);
+    std::printf("  File Name  = %s\n", config_.transfer.fileName);
     std::printf("  Model Name = %s\n", LookupByValue(ModelNames, config_.model));
     if (config_.portPath[0] != '\0') {
       std::printf("  Com Port   = %s\n", config_.portPath);
@@ -302,7 +307,10 @@ class Setup {
 }  // namespace
 
 void SetupSession(int argc, char** argv, SessionConfig& config, ReceivedFile& received) {
+  // The options came from the command line before setup; the rest is chosen afresh.
+  const TransferOptions options = config.transfer.options;
   config = SessionConfig{};
+  config.transfer.options = options;
   Setup(config, received).Run(argc, argv);
 }
 
@@ -320,11 +328,11 @@ void Setup::Run(int argc, char** argv) {
   OpenCloneFile(input);
   PrintSummary();
 
-  config_.checksumRequired = config_.Model().checksumRequired;
+  config_.transfer.checksumRequired = config_.Model().checksumRequired;
   std::uint16_t lines = 0;
   // What Slave mode receives starts empty, whatever the named file holds now.
-  if (config_.mode != kSlave) CountTextLines(config_.fileName, lines);
-  config_.progressScale = static_cast<std::uint16_t>(lines / 80);
+  if (config_.mode != kSlave) CountTextLines(config_.transfer.fileName, lines);
+  config_.transfer.progressScale = static_cast<std::uint16_t>(lines / 80);
 }
 
 }  // namespace talven

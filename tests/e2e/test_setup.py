@@ -245,6 +245,9 @@ ANSWERS = [
     (["KM504R", "", "MASTER", "c.txt", "0"], "", f'"": {NOT_A_PORT}', "Com Port   = 0"),
     (["KM504R", "null", "MASTER", "c.txt", "0"], "", "null: taken as /dev/null",
      "Com Port   = /dev/null"),
+    # Under /dev but no character device: a folder, and standard input here being a pipe.
+    (["KM504R", "pts", "MASTER", "c.txt", "0"], "", f"pts: {NOT_A_PORT}", "Com Port   = 0"),
+    (["KM504R", "stdin", "MASTER", "c.txt", "0"], "", f"stdin: {NOT_A_PORT}", "Com Port   = 0"),
     (["KM504R", "/dev/null extra", "MASTER", "c.txt", "0"], "",
      "extra: ignored after the device path", "Com Port   = /dev/null\n"),
     (["KM504R"], "/dev/null extra\n", "extra: ignored after the device path", None),

@@ -162,7 +162,8 @@ TEST_P(TransferOnHungUpPort, AnswersThePortFailure) {
   close(pty_.master);
   pty_.master = -1;
   ReceivedFile received;
-  CloneSession session(exchange_, kModels[0], received);
+  TransferSettings settings;
+  CloneSession session(exchange_, kModels[0], settings, received);
   EXPECT_EQ(GetParam()(session), TransferResult::kPortFailed);
 }
 
