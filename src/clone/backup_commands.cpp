@@ -16,6 +16,7 @@
 #include "clone/clone_file.h"
 #include "clone/file_check.h"
 #include "clone/record_reader.h"
+#include "clone/scratch_file.h"
 #include "process/exit_path.h"
 
 namespace talven {
@@ -157,7 +158,7 @@ using FileHandle = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 // be shown again from the copy. Answers the file to read: the copy, or file itself.
 std::FILE* Rereadable(std::FILE* file, FileHandle& copy, int& error) {
   if (std::fseek(file, 0, SEEK_CUR) == 0) return file;
-  copy.reset(std::tmpfile());
+  copy.reset(OpenScratchFile());
   if (copy == nullptr) {
     error = errno;
     return nullptr;

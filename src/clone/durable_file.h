@@ -17,8 +17,8 @@ bool SyncFile(std::FILE* file);
 // the folder's sync failed after the rename.
 bool ReplaceFileDurably(const char* from, const char* to);
 
-// Has the folder that holds `path` write its entries to the disk; true where folders cannot be
-// synced.
+// Has the folder that holds `path` write its entries to the disk (on Windows, which syncs no
+// folder: the file at `path`, its metadata with it); true where folders cannot be synced.
 bool SyncFolderOf(const char* path);
 
 // Creates a new file for writing; fails with EEXIST rather than touch a file that is there.

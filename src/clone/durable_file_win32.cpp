@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include "clone/durable_file.h"
 
@@ -39,13 +40,31 @@ bool WideName(const char* name, wchar_t* out, int capacity) {
   return MultiByteToWideChar(CP_ACP, 0, name, -1, out, capacity) > 0;
 }
 
-// Another session holds the file when it cannot be shared.
+// Another session holds the file when it cannot be shared. The CRT keeps the system's error code
+// of a failed open in _doserrno.
 int Held(const char* name, int flags) {
   int fd = -1;
   const errno_t error = _sopen_s(&fd, name, flags | _O_BINARY, _SH_DENYRW, _S_IREAD | _S_IWRITE);
   if (error == 0) return fd;
-  errno = error == EACCES && GetLastError() == ERROR_SHARING_VIOLATION ? EBUSY : error;
+  errno = error == EACCES && _doserrno == ERROR_SHARING_VIOLATION ? EBUSY : error;
   return -1;
+}
+
+// Puts `from` in place of `to`. ReplaceFileW keeps the replaced file's attributes and access
+// rights; a file that is not there yet is renamed.
+bool Replace(const char* from, const char* to) {
+  wchar_t source[MAX_PATH * 4];
+  wchar_t target[MAX_PATH * 4];
+  if (!WideName(from, source, MAX_PATH * 4) || !WideName(to, target, MAX_PATH * 4)) {
+    errno = EINVAL;
+    return false;
+  }
+  if (GetFileAttributesW(target) != INVALID_FILE_ATTRIBUTES &&
+      ReplaceFileW(target, source, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+    return true;
+  }
+  return MoveFileExW(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0 ||
+         FailWithLastError();
 }
 
 }  // namespace
@@ -63,25 +82,26 @@ bool SyncFile(std::FILE* file) {
   return SyncDescriptor(_fileno(file));
 }
 
-// A rename written through is durable as it stands; Windows has no folder to sync.
-bool SyncFolderOf(const char*) {
-  return true;
-}
-
-bool ReplaceFileDurably(const char* from, const char* to) {
-  wchar_t source[MAX_PATH * 4];
-  wchar_t target[MAX_PATH * 4];
-  if (!WideName(from, source, MAX_PATH * 4) || !WideName(to, target, MAX_PATH * 4)) {
+// Windows syncs no folder. A flush of the file at the path writes its metadata as well as its data
+// and has the disk write its cache, which makes a replace or a creation under that name durable
+// (ReplaceFileW does not write through).
+bool SyncFolderOf(const char* path) {
+  wchar_t name[MAX_PATH * 4];
+  if (!WideName(path, name, MAX_PATH * 4)) {
     errno = EINVAL;
     return false;
   }
-  // ReplaceFileW keeps the replaced file's attributes and access rights.
-  if (GetFileAttributesW(target) != INVALID_FILE_ATTRIBUTES &&
-      ReplaceFileW(target, source, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
-    return true;
-  }
-  return MoveFileExW(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0 ||
-         FailWithLastError();
+  const HANDLE file =
+      CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return FailWithLastError();
+  const bool flushed = FlushFileBuffers(file) != 0 || FailWithLastError();
+  CloseHandle(file);
+  return flushed;
+}
+
+bool ReplaceFileDurably(const char* from, const char* to) {
+  return Replace(from, to) && SyncFolderOf(to);
 }
 
 std::FILE* CreateNewFile(const char* name) {
@@ -157,10 +177,11 @@ bool ReplaceHeldFile(int& fromFd, int& toFd, const char* from, const char* to) {
   // Windows renames no file that is open without delete sharing: the holds end just before.
   CloseDescriptor(fromFd);
   CloseDescriptor(toFd);
-  return ReplaceFileDurably(from, to);
+  // The caller syncs what SyncFolderOf syncs, and tells a failure there from a failed replace.
+  return Replace(from, to);
 }
 
-// Links on Windows are rare and ReplaceFileW works through them.
+// Links on Windows are rare and are not followed: the name given is the file replaced.
 bool ResolveLinks(const char* name, char* out, std::size_t capacity) {
   if (std::snprintf(out, capacity, "%s", name) < static_cast<int>(capacity)) return true;
   errno = ENAMETOOLONG;

@@ -20,14 +20,9 @@ void FileCheck::AddRecord(std::string_view text, std::uint64_t line, std::uint32
     ++bad_;
     Report(line, reason);
   }
-  // The master sums every record it sends, repeated keys included: the field as
-  // ChecksumFieldValue reads it, of the text before any NUL.
-  const std::string_view sent = text.substr(0, text.find('\0'));
-  const std::size_t tilde = sent.find('~');
-  if (tilde != std::string_view::npos) {
-    const std::string field(sent.substr(tilde + 1));
-    sessionSum_ = static_cast<std::uint16_t>(sessionSum_ + HexValue(field.c_str()));
-  }
+  // The master sums every record it sends, repeated keys included, as it reads the field: of the
+  // text before any NUL.
+  sessionSum_ = static_cast<std::uint16_t>(sessionSum_ + ChecksumFieldValue(text.data()));
   keys_.push_back(DigestRecord(text).key);
 }
 

@@ -13,8 +13,8 @@ class FileCheck {
  public:
   static constexpr std::size_t kShownMessages = 100;
 
-  // Each record as RecordReader yields it, in file order; the rest of a line that was cut is
-  // judged with its first record.
+  // Each record as RecordReader yields it, in file order, with the NUL that ends it after the
+  // text; the rest of a line that was cut is judged with its first record.
   void AddRecord(std::string_view text, std::uint64_t line, std::uint32_t piece, bool cut);
   // Text after the 0x1A mark is never read by a transfer.
   void NoteEndMark(std::uint64_t line, std::uint64_t bytesAfter);

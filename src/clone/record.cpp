@@ -61,11 +61,17 @@ bool RecordChecksumValid(const char* record) {
 }
 
 void TrimTrailingNewlines(char* line, char remove) {
-  std::size_t index = std::strlen(line);
-  while (index > 0 && !IsGraphic(static_cast<unsigned char>(line[index - 1]))) {
-    if (line[index - 1] == remove) line[index - 1] = '\0';
-    --index;
+  TrimTrailingNewlines(line, std::strlen(line), remove);
+}
+
+std::size_t TrimTrailingNewlines(char* text, std::size_t length, char remove) {
+  std::size_t end = length;
+  for (std::size_t index = length;
+       index > 0 && !IsGraphic(static_cast<unsigned char>(text[index - 1])); --index) {
+    if (text[index - 1] == remove) end = index - 1;
   }
+  text[end] = '\0';
+  return end;
 }
 
 }  // namespace talven

@@ -1,6 +1,7 @@
 // Clone records: "body~CCCC", one line of text whose checksum field covers its body.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -38,5 +39,7 @@ inline std::int32_t RecordKey(const char* record) {
 // Removes the line end in place: walks back over trailing non-graphic bytes, cutting at each LF
 // passed.
 void TrimTrailingNewlines(char* line, char remove = '\n');
+// The same on a text of known length, which may hold NUL bytes; answers the new length.
+std::size_t TrimTrailingNewlines(char* text, std::size_t length, char remove = '\n');
 
 }  // namespace talven

@@ -9,26 +9,6 @@
 
 namespace talven {
 
-namespace {
-
-bool IsGraphic(unsigned char c) {
-  return c >= 0x21 && c <= 0x7E;
-}
-
-// TrimTrailingNewlines on a text of known length, which may hold NUL bytes: the walk back over
-// trailing non-graphic bytes cuts at each LF passed. Returns the new length.
-std::size_t TrimLineEnd(char* text, std::size_t length) {
-  std::size_t end = length;
-  for (std::size_t index = length;
-       index > 0 && !IsGraphic(static_cast<unsigned char>(text[index - 1])); --index) {
-    if (text[index - 1] == '\n') end = index - 1;
-  }
-  text[end] = '\0';
-  return end;
-}
-
-}  // namespace
-
 bool RecordReader::Next() {
   const std::uint64_t start = consumed_;
   std::size_t length = ReadTextLine(file_, text_, sizeof text_, consumed_);
@@ -48,7 +28,7 @@ bool RecordReader::Next() {
     --consumed_;
   }
   lineOpen_ = text_[length - 1] != '\n';
-  length_ = TrimLineEnd(text_, length);
+  length_ = TrimTrailingNewlines(text_, length);
   return true;
 }
 

@@ -4,8 +4,10 @@ Under wine the serial port is COMn linked to the scanner's pty, and the console 
 drawn on the test's pty; `platform` hides both differences (see conftest.py).
 """
 import datetime
+import os
 import re
 import termios
+import threading
 import time
 
 import pytest
@@ -295,3 +297,24 @@ def test_ctrl_c_typed_at_the_ready_wait_sends_nothing(platform, scanner, tmp_pat
     app.send(b"\x03")
     assert app.wait() == 130
     assert scanner.read_for(0.3) == b""
+
+
+def test_diff_reads_old_from_a_pipe(platform, tmp_path):
+    # A pipe is read once into a scratch file, which Windows keeps in the user's temporary folder.
+    old = [record("0001,A"), record("0002,B")]
+    (tmp_path / "new.txt").write_bytes(f"{old[0]}\r\n{record('0002,C')}\r\n".encode())
+    os.mkfifo(tmp_path / "old.txt")
+
+    def feed():  # opening a pipe waits for its reader
+        with open(tmp_path / "old.txt", "wb") as pipe:
+            pipe.write("".join(r + "\r\n" for r in old).encode())
+
+    feeder = threading.Thread(target=feed, daemon=True)
+    feeder.start()
+    app = platform.start("--diff", "old.txt", "new.txt")
+    out = app.output()
+    assert f"Old Data={old[1]}".encode() in out
+    assert b"1 same, 1 changed, 0 added, 0 removed" in out
+    assert app.wait() == 1
+    feeder.join(timeout=5)
+    assert not feeder.is_alive()

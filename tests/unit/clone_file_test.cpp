@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "clone/scratch_file.h"
+
 namespace talven {
 namespace {
 
@@ -70,6 +72,19 @@ TEST(TextReader, LongLineComesInPieces) {
 TEST(TextReader, NulAndHighBytesPassThrough) {
   TempFile file(std::string("a\x80\xFF\n", 4));
   EXPECT_EQ(ReadAll(file.name()), (std::vector<std::string>{"a\x80\xFF\n"}));
+}
+
+// Where the bytes of a pipe are kept to be read again: every byte back as written.
+TEST(ScratchFile, GivesBackWhatWasWritten) {
+  std::FILE* file = OpenScratchFile();
+  ASSERT_NE(file, nullptr);
+  const std::string bytes("a\r\nb\0\x1A\n", 7);
+  ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+  std::rewind(file);
+  char back[16] = {};
+  EXPECT_EQ(std::fread(back, 1, sizeof back, file), bytes.size());
+  EXPECT_EQ(std::string(back, bytes.size()), bytes);
+  std::fclose(file);
 }
 
 TEST(TextWriter, StoresLfAsCrLf) {

@@ -69,6 +69,8 @@ TEST_P(TrimNewlines, RemovesLineEndOnly) {
   std::string buffer = GetParam().line;
   TrimTrailingNewlines(buffer.data());
   EXPECT_EQ(std::string(buffer.c_str()), GetParam().trimmed);
+  std::string sized = GetParam().line;
+  EXPECT_EQ(sized.substr(0, TrimTrailingNewlines(sized.data(), sized.size())), GetParam().trimmed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, TrimNewlines,
