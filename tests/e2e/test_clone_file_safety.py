@@ -188,10 +188,11 @@ def log_names(start):
     return [time.strftime("%Y_%m_%d__%H_%M_%S.log", time.localtime(start + s)) for s in range(-1, 8)]
 
 
-# (mode, system call, the file it acts on, error, which matching call fails); SIGKILL rows kill the
-# program after that many records instead.
+# (mode, system call, the file it acts on, error, which matching call fails); "a+b" fails b's first
+# call as well; SIGKILL rows kill the program after that many records instead.
 FAULTS = [("SLAVE", "openat", "partial", "EIO", 1), ("SLAVE", "write", "partial", "ENOSPC", 1),
-          ("SLAVE", "write", "partial", "EIO", 4), ("SLAVE", "fsync", "partial", "EIO", 1),
+          ("SLAVE", "write", "partial", "EIO", 4), ("SLAVE", "write+ftruncate", "partial", "EIO", 4),
+          ("SLAVE", "fsync", "partial", "EIO", 1),
           ("SLAVE", "rename", "partial", "EIO", 1), ("SLAVE", "close", "target", "EIO", 1),
           ("SLAVE", "fsync", "folder", "EIO", 1), ("SLAVE", "openat", "folder", "EIO", 1),
           ("COMPARE", "openat", "log", "ENOSPC", 1),
@@ -213,9 +214,12 @@ def test_faults_on_the_way_to_the_disk(run, scanner, tmp_path, monkeypatch, mode
         # Named as the program names them, and as their descriptors resolve.
         paths = names + [tmp_path / n for n in names]
         wrapper = tmp_path / "faulty"
+        calls = call.split("+")
         wrapper.write_text(
-            f"#!/bin/sh\nASAN_OPTIONS=detect_leaks=0 exec strace -qq -o /dev/null -e trace={call} "
-            f"-e inject={call}:error={error}:when={when} "
+            f"#!/bin/sh\nASAN_OPTIONS=detect_leaks=0 exec strace -qq -o /dev/null "
+            f"-e trace={','.join(calls)} "
+            + "".join(f"-e inject={c}:error={error}:when={when if c == calls[0] else 1} "
+                      for c in calls)
             + " ".join(f"-P {p}" for p in paths) + f" {conftest.BINARY} \"$@\"\n")
         wrapper.chmod(0o755)
         monkeypatch.setattr(conftest, "BINARY", str(wrapper))
@@ -270,3 +274,5 @@ def test_faults_on_the_way_to_the_disk(run, scanner, tmp_path, monkeypatch, mode
         lines = stored.count(b"\n")
         assert kept.startswith(stored) and stored.count(b"\r\n") == lines
         assert call == "SIGKILL" or not stored or f"({lines} record".encode() in said
+        # A write that fails whole leaves no part of a line, whether or not the cut works.
+        assert b"incomplete line" not in said
