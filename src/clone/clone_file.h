@@ -39,7 +39,9 @@ std::FILE* OpenSessionFile(const char* name, const char* mode);
 // file, which may be a pipe. On POSIX the bytes are read into memory (clone files are small); on
 // Windows the file is that stream already, as its share mode keeps writers out, and is returned
 // rewound after reading. The bytes are kept in storage, which must outlive the stream. nullptr with
-// errno set when the file cannot be read.
+// errno set when the file cannot be read, EFBIG when it holds more than kKeptBytesMax bytes (a
+// device or a pipe that never ends).
+inline constexpr std::size_t kKeptBytesMax = std::size_t{256} << 20;
 std::FILE* KeepFileBytes(std::FILE* file, std::vector<char>& storage);
 
 // Counts the lines a text reader yields (4095 characters per read at most), in 16 bits as the

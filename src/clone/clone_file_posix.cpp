@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "clone/clone_file.h"
+#include "clone/durable_file.h"
 
 namespace talven {
 
@@ -20,9 +21,8 @@ inline constexpr int kOpenTries = 3;
 
 bool StillAtPath(int fd, const char* name) {
   struct stat held {};
-  struct stat named {};
   if (fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) return true;
-  return stat(name, &named) == 0 && held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+  return IsFileAtPath(fd, name);
 }
 
 }  // namespace
@@ -67,6 +67,11 @@ std::FILE* KeepFileBytes(std::FILE* file, std::vector<char>& bytes) {
     char block[8192];
     std::size_t got = 0;
     while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
+      if (got > kKeptBytesMax - bytes.size()) {
+        std::vector<char>().swap(bytes);
+        errno = EFBIG;
+        return nullptr;
+      }
       bytes.insert(bytes.end(), block, block + got);
     }
     // An empty file reads as one that holds only its end mark; a stream needs a byte.

@@ -12,11 +12,6 @@ namespace talven {
 // failure.
 bool SyncFile(std::FILE* file);
 
-// Puts the closed file `from` in place of `to` in one step, replacing what `to` held, and makes the
-// change itself durable. false with errno set when it failed: `to` is then unchanged, unless only
-// the folder's sync failed after the rename.
-bool ReplaceFileDurably(const char* from, const char* to);
-
 // Has the folder that holds `path` write its entries to the disk (on Windows, which syncs no
 // folder: the file at `path`, its metadata with it); true where folders cannot be synced.
 bool SyncFolderOf(const char* path);
@@ -30,7 +25,8 @@ std::FILE* CreateNewFile(const char* name);
 // Creates a new file, never through a link, and holds it against other sessions.
 int CreateHeldFile(const char* name);
 // Opens an existing plain file, never through a link, and holds it against other sessions: EBUSY
-// while another holds it. Once held it is checked to be still the file at the path.
+// while another holds it, EACCES when the user may not write it. Once held it is checked to be
+// still the file at the path.
 int HoldExistingFile(const char* name);
 // Opens a device or a pipe for writing.
 int OpenForWriting(const char* name);
@@ -42,12 +38,20 @@ void TakeModeAndOwner(int from, int to);
 void CloseDescriptor(int& fd);
 // Renames, replacing what `to` held (a file moved aside).
 bool MoveFileAside(const char* from, const char* to);
-// Puts the held file `from` (descriptor fromFd) in place of `to` (held by toFd, or -1), keeping
-// what the system keeps of the replaced file. The holds last until the file is in place where
-// the system allows it; both descriptors are closed afterwards.
+// The commit: puts the held file `from` (descriptor fromFd, or -1) in place of `to` (held by toFd,
+// or -1) in one step, keeping what the system keeps of the replaced file. The holds last until the
+// file is in place where the system allows it; both descriptors are closed afterwards. The folder
+// is not synced here (SyncFolderOf). false with errno set when it failed: `to` is then unchanged.
 bool ReplaceHeldFile(int& fromFd, int& toFd, const char* from, const char* to);
 // The file a chain of symbolic links ends at (the name itself when it is no link); false when it
 // does not fit or the chain does not end.
 bool ResolveLinks(const char* name, char* out, std::size_t capacity);
+
+#ifndef _WIN32
+// Whether the open file fd is still the one the path names, links followed: a session that
+// committed in between has put another file there. false with errno set, EBUSY when the path
+// names another file.
+bool IsFileAtPath(int fd, const char* name);
+#endif
 
 }  // namespace talven

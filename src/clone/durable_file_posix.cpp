@@ -19,17 +19,11 @@ bool FailWith(int error) {
   return false;
 }
 
-// Takes the session hold on an open file and checks that the path still names it: a session that
-// committed in between has put another file there.
+// Takes the session hold on an open file and checks that the path still names it.
 bool Hold(int fd, const char* name) {
   // Where the file system has no locks the file is used unguarded.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) return FailWith(EBUSY);
-  struct stat held {};
-  struct stat named {};
-  if (fstat(fd, &held) != 0) return false;
-  if (lstat(name, &named) != 0) return false;
-  if (held.st_dev != named.st_dev || held.st_ino != named.st_ino) return FailWith(EBUSY);
-  return true;
+  return IsFileAtPath(fd, name);
 }
 
 int Closed(int fd) {
@@ -40,6 +34,13 @@ int Closed(int fd) {
 }
 
 }  // namespace
+
+bool IsFileAtPath(int fd, const char* name) {
+  struct stat held {};
+  struct stat named {};
+  if (fstat(fd, &held) != 0 || stat(name, &named) != 0) return false;
+  return (held.st_dev == named.st_dev && held.st_ino == named.st_ino) || FailWith(EBUSY);
+}
 
 bool SyncFolderOf(const char* path) {
   const char* slash = std::strrchr(path, '/');
@@ -64,11 +65,6 @@ bool SyncFile(std::FILE* file) {
   return SyncDescriptor(fileno(file));
 }
 
-bool ReplaceFileDurably(const char* from, const char* to) {
-  if (std::rename(from, to) != 0) return false;
-  return SyncFolderOf(to);
-}
-
 std::FILE* CreateNewFile(const char* name) {
   const int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
@@ -84,7 +80,9 @@ int CreateHeldFile(const char* name) {
 }
 
 int HoldExistingFile(const char* name) {
-  const int fd = open(name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  // Opened for writing though nothing is written: a file the user may not write is refused here,
+  // not replaced by a rename that only asks the folder.
+  const int fd = open(name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
   struct stat info {};
   if (fstat(fd, &info) != 0) return Closed(fd);

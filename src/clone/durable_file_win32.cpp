@@ -100,10 +100,6 @@ bool SyncFolderOf(const char* path) {
   return flushed;
 }
 
-bool ReplaceFileDurably(const char* from, const char* to) {
-  return Replace(from, to) && SyncFolderOf(to);
-}
-
 std::FILE* CreateNewFile(const char* name) {
   int fd = -1;
   if (_sopen_s(&fd, name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _SH_DENYWR,
@@ -126,7 +122,9 @@ int HoldExistingFile(const char* name) {
     errno = (info.st_mode & _S_IFMT) == _S_IFDIR ? EISDIR : EEXIST;
     return -1;
   }
-  return Held(name, _O_RDONLY);
+  // Opened for writing though nothing is written: a read-only file is refused here, as on other
+  // systems, instead of failing only at the replace.
+  return Held(name, _O_WRONLY);
 }
 
 int OpenForWriting(const char* name) {

@@ -40,7 +40,11 @@ bool CheckBeforeSending(CloneSession& session) {
   // What is checked is what is sent: the bytes are read once and kept.
   std::FILE* bytes = KeepFileBytes(session.settings.cloneFile, session.keptBytes);
   if (bytes == nullptr) {
-    ReportError(name, std::strerror(errno));
+    char tooLarge[96];
+    std::snprintf(tooLarge, sizeof tooLarge,
+                  "too large for a clone file (more than %zu MiB); nothing was sent",
+                  kKeptBytesMax >> 20);
+    ReportError(name, errno == EFBIG ? tooLarge : std::strerror(errno));
     return false;
   }
   if (bytes != session.settings.cloneFile) {

@@ -38,12 +38,22 @@ void KeepPartialFile(void* object) {
       std::filesystem::remove(received.partialName, error);
     } else {
       std::fflush(stdout);
-      std::fprintf(stderr, "talven: received records kept in %s (%u record%s)\n",
+      std::fprintf(stderr, "talven: received records kept in %s (%u record%s%s)\n",
                    received.partialName, static_cast<unsigned>(received.stored),
-                   received.stored == 1 ? "" : "s");
+                   received.stored == 1 ? "" : "s",
+                   received.tornLine ? ", then an incomplete line" : "");
     }
   }
   CloseAll(received);
+}
+
+// Given the mode (and owner and group) of the file it is to replace before anything is written to
+// it: the records of a private backup are never open to more users than the backup was.
+bool CreatePartialFile(ReceivedFile& received) {
+  received.partial = CreateHeldFile(received.partialName);
+  received.own = received.partial >= 0;
+  if (received.own && received.guard >= 0) TakeModeAndOwner(received.guard, received.partial);
+  return received.own;
 }
 
 // The first record of the session: an earlier partial file goes out of the way, not lost.
@@ -66,9 +76,7 @@ bool StartPartialFile(ReceivedFile& received) {
     ReportError(received.partialName, note);
     received.earlierExists = false;
   }
-  received.partial = CreateHeldFile(received.partialName);
-  received.own = received.partial >= 0;
-  return received.own;
+  return CreatePartialFile(received);
 }
 
 bool Fail(ReceivedFile& received, const char* what) {
@@ -110,9 +118,7 @@ bool OpenReceivedFile(ReceivedFile& received, const char* name) {
   const auto partialStatus = std::filesystem::symlink_status(received.partialName, error);
   if (!std::filesystem::exists(partialStatus)) {
     // Made now, so that a second session on the same name is refused from the start.
-    received.partial = CreateHeldFile(received.partialName);
-    if (received.partial < 0) return Fail(received, received.partialName);
-    received.own = true;
+    if (!CreatePartialFile(received)) return Fail(received, received.partialName);
   } else if (std::filesystem::is_symlink(partialStatus)) {
     received.earlierExists = true;  // never written through; moved aside as it is
   } else {
@@ -136,8 +142,12 @@ void StoreReceivedRecord(ReceivedFile& received, const char* record) {
   const int fd = received.direct >= 0 ? received.direct : received.partial;
   if (!WriteWhole(fd, line, size)) {
     received.writeError = errno != 0 ? errno : EIO;
-    // A torn line is no record: the file ends after the last whole one.
-    if (received.direct < 0) CutFileTo(fd, received.size);
+    // A torn line is no record: the file ends after the last whole one, or says it does not.
+    if (received.direct < 0 && !CutFileTo(fd, received.size)) {
+      std::error_code sizeError;
+      received.tornLine =
+          std::filesystem::file_size(received.partialName, sizeError) != received.size;
+    }
     return;
   }
   received.size += size;

@@ -1,7 +1,8 @@
 // The clone file of Slave mode. Received records go to NAME.partial; NAME itself is only ever
 // replaced whole, by a transfer that completed with at least one record, so a failed or interrupted
 // one cannot cost the user the backup that NAME held. A NAME.partial that an earlier session left
-// is never emptied: it is moved to NAME.partial.1 once this session has a record of its own.
+// is never emptied: it is moved to NAME.partial.1 once this session has a record of its own, or
+// removed then if it is empty (a session ended before its first record), as it holds nothing.
 #pragma once
 
 #include <cstddef>
@@ -36,6 +37,7 @@ struct ReceivedFile {
   std::uint32_t stored = 0;
   std::uint64_t size = 0;
   int writeError = 0;
+  bool tornLine = false;  // a failed write left part of a line that could not be cut off
 };
 
 // "NAME.partial"; false when it does not fit.

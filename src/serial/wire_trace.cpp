@@ -28,8 +28,9 @@ std::tm LocalTime(std::time_t seconds) {
 
 constexpr char kTraceFirstLine[] = "# talven wire trace, started ";
 
-// A trace never empties a file it did not write: an earlier trace, known by its first line, is
-// replaced; a device or pipe is written to; any other file that is there is left alone.
+// A trace never empties a file it did not write: an earlier trace, known by its first line, or an
+// empty file is replaced; a device or pipe is written to; any other file that is there is left
+// alone (EEXIST). false with errno as the read left it when the file cannot be read.
 bool MayWriteTraceTo(const char* path) {
   std::error_code error;
   const auto status = std::filesystem::status(path, error);
@@ -38,9 +39,19 @@ bool MayWriteTraceTo(const char* path) {
   if (file == nullptr) return false;
   char first[sizeof kTraceFirstLine] = {};
   const std::size_t got = std::fread(first, 1, sizeof kTraceFirstLine - 1, file);
+  const bool unread = std::ferror(file) != 0;
+  const int readError = errno;
   std::fclose(file);
-  return got == sizeof kTraceFirstLine - 1 &&
-         std::memcmp(first, kTraceFirstLine, sizeof kTraceFirstLine - 1) == 0;
+  if (unread) {
+    errno = readError != 0 ? readError : EIO;
+    return false;
+  }
+  if (got == 0 || (got == sizeof kTraceFirstLine - 1 &&
+                   std::memcmp(first, kTraceFirstLine, sizeof kTraceFirstLine - 1) == 0)) {
+    return true;
+  }
+  errno = EEXIST;
+  return false;
 }
 
 WireStamp Now(SteadyClock::time_point traceStart) {
@@ -117,10 +128,7 @@ std::string FormatWireNote(const WireStamp& stamp, const char* text) {
 
 bool WireTrace::Start(const char* path) {
   Stop();
-  if (!MayWriteTraceTo(path)) {
-    errno = EEXIST;
-    return false;
-  }
+  if (!MayWriteTraceTo(path)) return false;
   std::FILE* file = std::fopen(path, "w");
   if (file == nullptr) return false;
   file_ = file;

@@ -19,9 +19,10 @@ class WireTrace {
   WireTrace(const WireTrace&) = delete;
   WireTrace& operator=(const WireTrace&) = delete;
 
-  // Starts a trace into the file at path: a new file, or an earlier trace replaced. False, with
-  // errno as the open left it, when the file cannot be created; with EEXIST when a file that is no
-  // trace is there. A trace already running is stopped first.
+  // Starts a trace into the file at path: a new file, or an earlier trace or an empty file
+  // replaced. False, with errno as the open left it, when the file cannot be read or created; with
+  // EEXIST when a file that holds something other than a trace is there. A trace already running
+  // is stopped first.
   bool Start(const char* path);
   void Stop();
 

@@ -2,10 +2,12 @@
 earlier session kept, write through a link, loosen a file's mode, let a second session in during
 the commit, empty a file named as the trace, or send a file other than the one it checked."""
 import os
+import pathlib
 import random
 import shutil
 import signal
 import subprocess
+import tempfile
 import time
 
 import pytest
@@ -39,7 +41,8 @@ def receive(app, scanner, records, last="END"):
 CASES = ["empty transfer", "rerun with a bad port", "rerun interrupted before a record",
          "rerun interrupted after records", "rerun after a kill before any record", "link and mode", "partial-name link",
          "trace on the clone file", "file changed at the ready prompt",
-         "second session during the commit"]
+         "second session during the commit", "write-protected backup",
+         "master given an endless device"]
 
 
 @pytest.mark.parametrize("case", CASES)
@@ -61,6 +64,7 @@ def test_files_are_never_lost(run, scanner, tmp_path, monkeypatch, case):
         assert partial.read_bytes() == KEPT and not aside.exists() and target.read_bytes() == OLD
     elif case.startswith("rerun interrupted"):
         partial.write_bytes(KEPT)
+        target.chmod(0o600)
         app = run("KM504R", scanner.path, "SLAVE", "out.txt", "0")
         sent = NEW[:2] if case.endswith("records") else []
         receive(app, scanner, sent, last=None)
@@ -74,6 +78,7 @@ def test_files_are_never_lost(run, scanner, tmp_path, monkeypatch, case):
             assert (b"talven: out.txt.partial: an earlier session's records moved to "
                     b"out.txt.partial.1\n") in app.stderr()
             assert app.stderr().endswith(b"kept in out.txt.partial (2 records)\n")
+            assert partial.stat().st_mode & 0o777 == 0o600  # from its creation, not at the end
         else:
             assert partial.read_bytes() == KEPT and not aside.exists()
     elif case == "rerun after a kill before any record":
@@ -151,6 +156,29 @@ def test_files_are_never_lost(run, scanner, tmp_path, monkeypatch, case):
             second_scanner.close()
         assert COMPLETE.search(first.output())
         assert target.read_bytes() == NEW_BYTES and not partial.exists()
+    elif case == "write-protected backup":
+        # The folder would let a rename replace it; the user may not write it, so it is refused.
+        with tempfile.TemporaryDirectory(prefix="talven-") as name:
+            folder, binary, user = pathlib.Path(name), conftest.BINARY, {}
+            folder.chmod(0o777)
+            if os.geteuid() == 0:  # root writes anything: nobody runs a copy in a folder open to all
+                binary = shutil.copy(conftest.BINARY, folder / "talven")
+                user = dict(user=65534, group=65534, extra_groups=[])
+            backup = folder / "ro.txt"
+            backup.write_bytes(OLD)
+            backup.chmod(0o444)
+            result = subprocess.run([binary, "KM504R", MISSING_PORT, "SLAVE", "ro.txt", "0"],
+                                    cwd=folder, stdin=subprocess.DEVNULL, capture_output=True,
+                                    timeout=conftest.WAIT, **user)
+            assert result.returncode == 255
+            assert result.stderr.startswith(b"talven: ro.txt: Permission denied\n")
+            assert backup.read_bytes() == OLD and not (folder / "ro.txt.partial").exists()
+    elif case == "master given an endless device":
+        app = run("KM504R", scanner.path, "MASTER", "/dev/zero", "0")
+        assert b"Are you ready" not in app.output(timeout=60)
+        assert app.wait() == 255 and scanner.read_for(0.2) == b""
+        assert app.stderr() == (b"talven: /dev/zero: too large for a clone file (more than 256 "
+                                b"MiB); nothing was sent\n")
 
 
 # --- Every system call on the way to the disk failing in turn ----------------------------------
@@ -160,10 +188,11 @@ def log_names(start):
     return [time.strftime("%Y_%m_%d__%H_%M_%S.log", time.localtime(start + s)) for s in range(-1, 8)]
 
 
-# (mode, system call, the file it acts on, error, which matching call fails); SIGKILL rows kill the
-# program after that many records instead.
+# (mode, system call, the file it acts on, error, which matching call fails); "a+b" fails b's first
+# call as well; SIGKILL rows kill the program after that many records instead.
 FAULTS = [("SLAVE", "openat", "partial", "EIO", 1), ("SLAVE", "write", "partial", "ENOSPC", 1),
-          ("SLAVE", "write", "partial", "EIO", 4), ("SLAVE", "fsync", "partial", "EIO", 1),
+          ("SLAVE", "write", "partial", "EIO", 4), ("SLAVE", "write+ftruncate", "partial", "EIO", 4),
+          ("SLAVE", "fsync", "partial", "EIO", 1),
           ("SLAVE", "rename", "partial", "EIO", 1), ("SLAVE", "close", "target", "EIO", 1),
           ("SLAVE", "fsync", "folder", "EIO", 1), ("SLAVE", "openat", "folder", "EIO", 1),
           ("COMPARE", "openat", "log", "ENOSPC", 1),
@@ -185,9 +214,12 @@ def test_faults_on_the_way_to_the_disk(run, scanner, tmp_path, monkeypatch, mode
         # Named as the program names them, and as their descriptors resolve.
         paths = names + [tmp_path / n for n in names]
         wrapper = tmp_path / "faulty"
+        calls = call.split("+")
         wrapper.write_text(
-            f"#!/bin/sh\nASAN_OPTIONS=detect_leaks=0 exec strace -qq -o /dev/null -e trace={call} "
-            f"-e inject={call}:error={error}:when={when} "
+            f"#!/bin/sh\nASAN_OPTIONS=detect_leaks=0 exec strace -qq -o /dev/null "
+            f"-e trace={','.join(calls)} "
+            + "".join(f"-e inject={c}:error={error}:when={when if c == calls[0] else 1} "
+                      for c in calls)
             + " ".join(f"-P {p}" for p in paths) + f" {conftest.BINARY} \"$@\"\n")
         wrapper.chmod(0o755)
         monkeypatch.setattr(conftest, "BINARY", str(wrapper))
@@ -242,3 +274,5 @@ def test_faults_on_the_way_to_the_disk(run, scanner, tmp_path, monkeypatch, mode
         lines = stored.count(b"\n")
         assert kept.startswith(stored) and stored.count(b"\r\n") == lines
         assert call == "SIGKILL" or not stored or f"({lines} record".encode() in said
+        # A write that fails whole leaves no part of a line, whether or not the cut works.
+        assert b"incomplete line" not in said

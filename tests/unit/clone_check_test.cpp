@@ -96,7 +96,9 @@ TEST(DurableFile, NewFileNeverTouchesAnOldOneAndReplaceTakesTheWholeFile) {
   std::fputs("new data", file);
   EXPECT_TRUE(SyncFile(file));
   std::fclose(file);
-  EXPECT_TRUE(ReplaceFileDurably(kNew, kOld));
+  int fromFd = -1;
+  int toFd = -1;
+  EXPECT_TRUE(ReplaceHeldFile(fromFd, toFd, kNew, kOld));
   char text[16] = {};
   std::FILE* check = std::fopen(kOld, "rb");
   ASSERT_NE(check, nullptr);

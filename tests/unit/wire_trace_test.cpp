@@ -133,19 +133,30 @@ TEST_F(TraceFile, RecordsReachTheFileAtOnceAndInOrder) {
   EXPECT_NE(records[3].find("SCN->PC     10  QRFAMTK00<CR>"), std::string::npos);
 }
 
-// An earlier trace is replaced; any other file is refused and left as it was.
+// An earlier trace or an empty file is replaced; any other file is refused and left as it was.
 TEST_F(TraceFile, StartReplacesOnlyAnEarlierTraceAndStopEndsTheRecords) {
-  for (const char* old : {"", "old contents\n", "# talven wire trace\n"}) {
+  for (const char* old : {"old contents\n", "# talven wire trace\n"}) {
     { std::ofstream(path_, std::ios::binary) << old; }
     errno = 0;
     EXPECT_FALSE(trace_.Start(path_.string().c_str())) << old;
     EXPECT_EQ(errno, EEXIST);
     EXPECT_EQ(Contents(), old);
   }
-  { std::ofstream(path_) << "# talven wire trace, started 2020-01-01 00:00:00\nold contents\n"; }
+  // One that cannot be read is refused for that reason (root reads it, and is refused as above).
+  fs::permissions(path_, fs::perms::none);
+  const bool readable = std::ifstream(path_).is_open();
+  errno = 0;
+  EXPECT_FALSE(trace_.Start(path_.string().c_str()));
+  EXPECT_EQ(errno, readable ? EEXIST : EACCES);
+  fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write);
+  for (const char* old : {"", "# talven wire trace, started 2020-01-01 00:00:00\nold contents\n"}) {
+    { std::ofstream(path_, std::ios::binary) << old; }
+    ASSERT_TRUE(trace_.Start(path_.string().c_str())) << old;
+    EXPECT_EQ(Contents().find("old contents"), std::string::npos);
+    EXPECT_EQ(Contents().rfind("# talven wire trace, started ", 0), 0u);
+    trace_.Stop();
+  }
   ASSERT_TRUE(trace_.Start(path_.string().c_str()));
-  EXPECT_EQ(Contents().find("old contents"), std::string::npos);
-  EXPECT_EQ(Contents().rfind("# talven wire trace, started ", 0), 0u);
   trace_.Stop();
   const std::string before = Contents();
   trace_.TraceBytes(WireDirection::kToScanner, "END\r", 4);
