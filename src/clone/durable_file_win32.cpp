@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "clone/durable_file.h"
+#include "clone/system_error_win32.h"
 
 namespace talven {
 
@@ -16,23 +17,7 @@ namespace {
 
 // errno for the failed Win32 call, so that callers report every platform alike.
 bool FailWithLastError() {
-  switch (GetLastError()) {
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-      errno = EACCES;
-      break;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      errno = ENOSPC;
-      break;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      errno = ENOENT;
-      break;
-    default:
-      errno = EIO;
-      break;
-  }
+  errno = ErrnoForLastError();
   return false;
 }
 

@@ -7,27 +7,14 @@
 #include <cstdio>
 
 #include "clone/scratch_file.h"
+#include "clone/system_error_win32.h"
 
 namespace talven {
 
 namespace {
 
 std::FILE* Failed() {
-  switch (GetLastError()) {
-    case ERROR_ACCESS_DENIED:
-      errno = EACCES;
-      break;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      errno = ENOSPC;
-      break;
-    case ERROR_PATH_NOT_FOUND:
-      errno = ENOENT;
-      break;
-    default:
-      errno = EIO;
-      break;
-  }
+  errno = ErrnoForLastError();
   return nullptr;
 }
 
