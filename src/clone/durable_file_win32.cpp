@@ -25,6 +25,16 @@ bool WideName(const char* name, wchar_t* out, int capacity) {
   return MultiByteToWideChar(CP_ACP, 0, name, -1, out, capacity) > 0;
 }
 
+inline constexpr int kWideMax = MAX_PATH * 4;
+
+// Both names of a move as the system's wide strings, each into kWideMax characters; false with
+// EINVAL when one cannot be converted.
+bool WideNames(const char* from, wchar_t* source, const char* to, wchar_t* target) {
+  if (WideName(from, source, kWideMax) && WideName(to, target, kWideMax)) return true;
+  errno = EINVAL;
+  return false;
+}
+
 // Another session holds the file when it cannot be shared. The CRT keeps the system's error code
 // of a failed open in _doserrno.
 int Held(const char* name, int flags) {
@@ -38,12 +48,9 @@ int Held(const char* name, int flags) {
 // Puts `from` in place of `to`. ReplaceFileW keeps the replaced file's attributes and access
 // rights; a file that is not there yet is renamed.
 bool Replace(const char* from, const char* to) {
-  wchar_t source[MAX_PATH * 4];
-  wchar_t target[MAX_PATH * 4];
-  if (!WideName(from, source, MAX_PATH * 4) || !WideName(to, target, MAX_PATH * 4)) {
-    errno = EINVAL;
-    return false;
-  }
+  wchar_t source[kWideMax];
+  wchar_t target[kWideMax];
+  if (!WideNames(from, source, to, target)) return false;
   if (GetFileAttributesW(target) != INVALID_FILE_ATTRIBUTES &&
       ReplaceFileW(target, source, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
     return true;
@@ -71,8 +78,8 @@ bool SyncFile(std::FILE* file) {
 // and has the disk write its cache, which makes a replace or a creation under that name durable
 // (ReplaceFileW does not write through).
 bool SyncFolderOf(const char* path) {
-  wchar_t name[MAX_PATH * 4];
-  if (!WideName(path, name, MAX_PATH * 4)) {
+  wchar_t name[kWideMax];
+  if (!WideName(path, name, kWideMax)) {
     errno = EINVAL;
     return false;
   }
@@ -147,12 +154,9 @@ void CloseDescriptor(int& fd) {
 }
 
 bool MoveFileAside(const char* from, const char* to) {
-  wchar_t source[MAX_PATH * 4];
-  wchar_t target[MAX_PATH * 4];
-  if (!WideName(from, source, MAX_PATH * 4) || !WideName(to, target, MAX_PATH * 4)) {
-    errno = EINVAL;
-    return false;
-  }
+  wchar_t source[kWideMax];
+  wchar_t target[kWideMax];
+  if (!WideNames(from, source, to, target)) return false;
   return MoveFileExW(source, target, MOVEFILE_REPLACE_EXISTING) != 0 || FailWithLastError();
 }
 
