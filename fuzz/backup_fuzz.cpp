@@ -10,10 +10,10 @@
 #include <string>
 #include <string_view>
 
-#include "clone/backup_commands.h"
-#include "clone/record.h"
-#include "clone/record_check.h"
-#include "clone/record_reader.h"
+#include "backup/backup_commands.h"
+#include "records/record.h"
+#include "records/record_check.h"
+#include "records/record_reader.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <memory>
 #include <string>
 
-#include "clone/clone_check.h"
-#include "clone/clone_file.h"
+#include "records/clone_check.h"
+#include "records/clone_file.h"
 
 namespace {
 

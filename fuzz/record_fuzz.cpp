@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "clone/record.h"
+#include "records/record.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "clone/backup_commands.h"
+#include "backup/backup_commands.h"
 #include "clone/transfer.h"
 #include "process/exit_path.h"
 #include "serial/port_list.h"

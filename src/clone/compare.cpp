@@ -2,9 +2,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "clone/clone_file.h"
-#include "clone/durable_file.h"
-#include "clone/record.h"
+#include "records/clone_file.h"
+#include "storage/durable_file.h"
+#include "records/record.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
 #include "process/clock.h"

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "clone/clone_check.h"
-#include "clone/clone_file.h"
-#include "clone/record.h"
-#include "clone/record_reader.h"
+#include "records/clone_check.h"
+#include "records/clone_file.h"
+#include "records/record.h"
+#include "records/record_reader.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
 #include "process/clock.h"

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "clone/durable_file.h"
+#include "storage/durable_file.h"
 #include "clone/transfer_lines.h"
 #include "process/exit_path.h"
 #include "serial/line_exchange.h"

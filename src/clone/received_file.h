@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "clone/clone_file.h"
+#include "records/clone_file.h"
 
 namespace talven {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "clone/received_file.h"
-#include "clone/record.h"
+#include "records/record.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
 #include "process/clock.h"

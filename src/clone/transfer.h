@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "clone/clone_file.h"
+#include "records/clone_file.h"
 #include "clone/received_file.h"
 #include "clone/transfer_lines.h"
 #include "models/catalogue.h"

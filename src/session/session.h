@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "clone/clone_file.h"
+#include "records/clone_file.h"
 #include "clone/received_file.h"
 #include "clone/transfer.h"
 #include "models/catalogue.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <system_error>
 
-#include "clone/clone_file.h"
+#include "records/clone_file.h"
 #include "clone/received_file.h"
 #include "process/console.h"
 #include "process/exit_path.h"

@@ -1,4 +1,4 @@
-#include "clone/clone_check.h"
+#include "records/clone_check.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "clone/durable_file.h"
+#include "storage/durable_file.h"
 
 namespace talven {
 namespace {

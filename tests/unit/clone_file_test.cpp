@@ -1,4 +1,4 @@
-#include "clone/clone_file.h"
+#include "records/clone_file.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "clone/scratch_file.h"
+#include "storage/scratch_file.h"
 
 namespace talven {
 namespace {

@@ -1,4 +1,4 @@
-#include "clone/record_check.h"
+#include "records/record_check.h"
 
 #include <gtest/gtest.h>
 
@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <string>
 
-#include "clone/backup_commands.h"
-#include "clone/clone_check.h"
-#include "clone/file_check.h"
-#include "clone/record.h"
+#include "backup/backup_commands.h"
+#include "records/clone_check.h"
+#include "backup/file_check.h"
+#include "records/record.h"
 
 namespace talven {
 namespace {

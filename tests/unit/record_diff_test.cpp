@@ -1,4 +1,4 @@
-#include "clone/record_diff.h"
+#include "records/record_diff.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "clone/clone_file.h"
+#include "records/clone_file.h"
 
 namespace talven {
 

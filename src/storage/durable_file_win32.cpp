@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "clone/durable_file.h"
-#include "clone/system_error_win32.h"
+#include "storage/durable_file.h"
+#include "storage/system_error_win32.h"
 
 namespace talven {
 

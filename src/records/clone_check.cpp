@@ -1,7 +1,7 @@
-#include "clone/clone_check.h"
+#include "records/clone_check.h"
 
-#include "clone/record_check.h"
-#include "clone/record_reader.h"
+#include "records/record_check.h"
+#include "records/record_reader.h"
 
 namespace talven {
 

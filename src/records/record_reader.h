@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "clone/record_check.h"
+#include "records/record_check.h"
 
 namespace talven {
 

@@ -1,11 +1,11 @@
-#include "clone/file_check.h"
+#include "backup/file_check.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "clone/record.h"
-#include "clone/record_check.h"
-#include "clone/record_diff.h"
+#include "records/record.h"
+#include "records/record_check.h"
+#include "records/record_diff.h"
 
 namespace talven {
 

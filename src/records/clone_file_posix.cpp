@@ -8,8 +8,8 @@
 #include <new>
 #include <vector>
 
-#include "clone/clone_file.h"
-#include "clone/durable_file.h"
+#include "records/clone_file.h"
+#include "storage/durable_file.h"
 
 namespace talven {
 

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "clone/durable_file.h"
+#include "storage/durable_file.h"
 
 namespace talven {
 

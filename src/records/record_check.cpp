@@ -1,8 +1,8 @@
-#include "clone/record_check.h"
+#include "records/record_check.h"
 
 #include <cstdio>
 
-#include "clone/record.h"
+#include "records/record.h"
 
 namespace talven {
 

@@ -1,4 +1,4 @@
-#include "clone/backup_commands.h"
+#include "backup/backup_commands.h"
 
 #include <algorithm>
 #include <array>
@@ -13,10 +13,10 @@
 #include <utility>
 #include <vector>
 
-#include "clone/clone_file.h"
-#include "clone/file_check.h"
-#include "clone/record_reader.h"
-#include "clone/scratch_file.h"
+#include "records/clone_file.h"
+#include "backup/file_check.h"
+#include "records/record_reader.h"
+#include "storage/scratch_file.h"
 #include "process/exit_path.h"
 
 namespace talven {

@@ -1,4 +1,4 @@
-#include "clone/clone_file.h"
+#include "records/clone_file.h"
 
 #include <cstring>
 #include <filesystem>

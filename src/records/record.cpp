@@ -1,4 +1,4 @@
-#include "clone/record.h"
+#include "records/record.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "clone/scratch_file.h"
+#include "storage/scratch_file.h"
 
 namespace talven {
 

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "clone/record_diff.h"
+#include "records/record_diff.h"
 
 namespace talven {
 

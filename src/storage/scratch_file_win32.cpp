@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "clone/scratch_file.h"
-#include "clone/system_error_win32.h"
+#include "storage/scratch_file.h"
+#include "storage/system_error_win32.h"
 
 namespace talven {
 

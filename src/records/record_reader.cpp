@@ -1,11 +1,11 @@
-#include "clone/record_reader.h"
+#include "records/record_reader.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
 
-#include "clone/clone_file.h"
-#include "clone/record.h"
+#include "records/clone_file.h"
+#include "records/record.h"
 
 namespace talven {
 
