@@ -3,11 +3,11 @@
 #include <cstring>
 
 #include "clone/received_file.h"
-#include "records/record.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
 #include "process/clock.h"
 #include "process/exit_path.h"
+#include "records/record.h"
 #include "serial/line_exchange.h"
 
 namespace talven {
@@ -60,6 +60,7 @@ TransferResult RunSlave(CloneSession& session) {
         // The ")" after the line end is the message as users and their scripts know it.
         std::printf("\n\nChecksum Error ( stored sum=%04x ,recive sum = %04x\n)",
                     unsigned{tally.sessionSum}, received);
+        NoteUnfinishedLine(true);
         char reason[120];
         std::snprintf(reason, sizeof reason,
                       "its closing sum %04X differs from the sum of the records received, %04X",
