@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "storage/durable_file.h"
 #include "clone/transfer_lines.h"
 #include "process/exit_path.h"
 #include "serial/line_exchange.h"
-#include "storage/durable_file.h"
 
 namespace talven {
 

@@ -3,11 +3,11 @@
 #include <cstring>
 
 #include "clone/received_file.h"
+#include "records/record.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
 #include "process/clock.h"
 #include "process/exit_path.h"
-#include "records/record.h"
 #include "serial/line_exchange.h"
 
 namespace talven {
