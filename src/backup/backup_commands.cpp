@@ -201,6 +201,29 @@ int Answered(int status, const ReadFailure& failure) {
   return kFileUnreadable;
 }
 
+// A file named to --check or --diff: "-" is standard input, which is read but never closed.
+struct QuestionFile {
+  explicit QuestionFile(const char* path)
+      : name(std::strcmp(path, "-") == 0 ? "standard input" : path),
+        standardInput(std::strcmp(path, "-") == 0) {}
+  QuestionFile(const QuestionFile&) = delete;
+  QuestionFile& operator=(const QuestionFile&) = delete;
+  ~QuestionFile() {
+    if (stream != nullptr && !standardInput) std::fclose(stream);
+  }
+
+  // False, with the reason on standard error, when the file cannot be opened.
+  bool Open() {
+    stream = standardInput ? StandardInputBytes() : OpenSessionFile(name, "r");
+    if (stream == nullptr) ReportError(name, std::strerror(errno));
+    return stream != nullptr;
+  }
+
+  const char* name;
+  bool standardInput;
+  std::FILE* stream = nullptr;
+};
+
 }  // namespace
 
 int ReportCloneFileCheck(const char* name, std::FILE* file, std::FILE* out, ReadFailure& failure) {
@@ -306,45 +329,32 @@ int DiffCloneFiles(const char* oldName, std::FILE* oldFile, const char* newName,
 }
 
 int RunCheckCommand(const char* path) {
-  std::FILE* file = OpenSessionFile(path, "r");
-  if (file == nullptr) {
-    ReportError(path, std::strerror(errno));
-    return kFileUnreadable;
-  }
+  QuestionFile file(path);
+  if (!file.Open()) return kFileUnreadable;
   ReadFailure failure;
   int status = kFileUnreadable;
   try {
-    status = ReportCloneFileCheck(path, file, stdout, failure);
+    status = ReportCloneFileCheck(file.name, file.stream, stdout, failure);
   } catch (const std::bad_alloc&) {
-    status = Unreadable(failure, path, ENOMEM);
+    status = Unreadable(failure, file.name, ENOMEM);
   }
-  std::fclose(file);
   return Answered(status, failure);
 }
 
 int RunDiffCommand(const char* oldPath, const char* newPath) {
-  std::FILE* oldFile = OpenSessionFile(oldPath, "r");
-  if (oldFile == nullptr) {
-    ReportError(oldPath, std::strerror(errno));
-    return kFileUnreadable;
-  }
-  std::FILE* newFile = OpenSessionFile(newPath, "r");
-  if (newFile == nullptr) {
-    ReportError(newPath, std::strerror(errno));
-    std::fclose(oldFile);
-    return kFileUnreadable;
-  }
+  QuestionFile oldFile(oldPath);
+  QuestionFile newFile(newPath);
+  if (!oldFile.Open() || !newFile.Open()) return kFileUnreadable;
   ReadFailure failure;
   DiffTally tally;
   int status = kFileUnreadable;
   try {
-    status = DiffCloneFiles(oldPath, oldFile, newPath, newFile, stdout, failure, tally, stderr);
+    status = DiffCloneFiles(oldFile.name, oldFile.stream, newFile.name, newFile.stream, stdout,
+                            failure, tally, stderr);
   } catch (const std::bad_alloc&) {
     // OLD is the file that is held in memory, as digests.
-    status = Unreadable(failure, oldPath, ENOMEM);
+    status = Unreadable(failure, oldFile.name, ENOMEM);
   }
-  std::fclose(oldFile);
-  std::fclose(newFile);
   return Answered(status, failure);
 }
 
