@@ -129,7 +129,8 @@ Options ParseOptions(int argc, char** argv) {
     if (options.checkPath != nullptr && options.diffPaths[0] != nullptr) {
       options.error = "--check and --diff cannot be given together";
     } else if (index < argc) {
-      options.error = "--check and --diff take no further arguments";    } else if (options.diffPaths[0] != nullptr && std::strcmp(options.diffPaths[0], "-") == 0 &&
+      options.error = "--check and --diff take no further arguments";
+    } else if (options.diffPaths[0] != nullptr && std::strcmp(options.diffPaths[0], "-") == 0 &&
                std::strcmp(options.diffPaths[1], "-") == 0) {
       options.error = "--diff: standard input (-) can be only one of OLD and NEW";
     }
