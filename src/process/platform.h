@@ -14,4 +14,7 @@ bool DevicePathsAllowed();
 // one file, one pipe), where a line one leaves unfinished is the line the other writes on.
 bool ErrorsShareStandardOutput();
 
+// True when standard input is a terminal or console, which echoes the line end of each answer.
+bool StandardInputIsTerminal();
+
 }  // namespace talven

@@ -13,4 +13,8 @@ bool ErrorsShareStandardOutput() {
   return out.st_dev == err.st_dev && out.st_ino == err.st_ino;
 }
 
+bool StandardInputIsTerminal() {
+  return isatty(STDIN_FILENO) != 0;
+}
+
 }  // namespace talven

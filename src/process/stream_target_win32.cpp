@@ -1,4 +1,7 @@
+#include <io.h>
 #include <windows.h>
+
+#include <cstdio>
 
 #include "process/platform.h"
 
@@ -22,6 +25,10 @@ bool ErrorsShareStandardOutput() {
   }
   // Pipes have no file identity; a handle duplicated from the other is the usual 2>&1.
   return out == err;
+}
+
+bool StandardInputIsTerminal() {
+  return _isatty(_fileno(stdin)) != 0;
 }
 
 }  // namespace talven
