@@ -17,7 +17,7 @@ std::map<PortNumber, unsigned long> SlowFtdiPorts(
 
 std::string FtdiLatencyAdvice(unsigned long latencyMs) {
   return "FTDI latency timer " + std::to_string(latencyMs) +
-         " ms, which each reply waits more; set it to 1 in the Device Manager: the port, Port "
+         " ms (each reply may wait that long); set 1 ms in the Device Manager: the port, Port "
          "Settings, Advanced, Latency Timer";
 }
 

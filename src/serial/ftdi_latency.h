@@ -23,8 +23,8 @@ struct FtdiPortSetting {
 std::map<PortNumber, unsigned long> SlowFtdiPorts(
     const std::map<std::string, FtdiPortSetting>& instances);
 
-// "FTDI latency timer 16 ms; set it to 1 in the Device Manager: ..." for the port listing and the
-// start of a session.
+// "FTDI latency timer 16 ms (...); set 1 ms in the Device Manager: ..." for the port listing and
+// the start of a session.
 std::string FtdiLatencyAdvice(unsigned long latencyMs);
 
 // The FTDI ports of this machine whose timer is above 1 ms; always empty where the driver sets

@@ -13,7 +13,7 @@ TEST(FtdiLatency, OnlyComPortsAboveOneMillisecondAreSlow) {
   };
   EXPECT_EQ(SlowFtdiPorts(instances), (std::map<PortNumber, unsigned long>{{3, 16}, {12, 2}}));
   EXPECT_EQ(FtdiLatencyAdvice(16),
-            "FTDI latency timer 16 ms, which each reply waits more; set it to 1 in the Device "
+            "FTDI latency timer 16 ms (each reply may wait that long); set 1 ms in the Device "
             "Manager: the port, Port Settings, Advanced, Latency Timer");
 }
 
