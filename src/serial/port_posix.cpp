@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,8 +15,6 @@
 
 #include "serial/port_backend.h"
 #include "serial/port_error.h"
-
-#include <sys/stat.h>
 
 #ifdef __linux__
 #include <linux/serial.h>
