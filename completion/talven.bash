@@ -8,8 +8,21 @@ _talven_models() {
     table && $1 != "key" { print $2; print $3 }'
 }
 
+# The models that have COMPARE, by label and by code.
+_talven_compare_models() {
+  "$1" --help 2>/dev/null | awk '/^Models:/ { table = 1; next }
+    table && /^$/ { exit }
+    table && $1 != "key" && $5 == "yes" { print $2; print $3 }'
+}
+
+# The serial devices under /dev, as paths.
+_talven_devices() {
+  compgen -G '/dev/ttyS[0-9]*'; compgen -G '/dev/ttyUSB*'; compgen -G '/dev/ttyACM*'
+  compgen -G '/dev/cu.*'
+}
+
 _talven() {
-  local cur prev word position=0 i
+  local cur prev word position=0 i model=
   cur=${COMP_WORDS[COMP_CWORD]}
   prev=${COMP_WORDS[COMP_CWORD - 1]}
   COMPREPLY=()
@@ -35,6 +48,7 @@ _talven() {
       esac
       options_done=1
     fi
+    ((position == 0)) && model=$word
     ((position++))
   done
   # --diff's second file.
@@ -55,11 +69,20 @@ _talven() {
       if [[ $cur == /* ]]; then
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       elif [[ -z $cur ]]; then
-        COMPREPLY=($(compgen -G '/dev/ttyS[0-9]*'; compgen -G '/dev/ttyUSB*'
-          compgen -G '/dev/ttyACM*'; compgen -G '/dev/cu.*'; compgen -G '/dev/serial/by-id/*'))
+        COMPREPLY=($(_talven_devices; compgen -G '/dev/serial/by-id/*'))
+      elif [[ $cur != [0-9]* && $cur != [Cc][Oo][Mm]* ]]; then
+        # A bare device name, which talven takes as the device of that name under /dev.
+        for word in $(_talven_devices); do
+          [[ -c $word && ${word#/dev/} == "$cur"* ]] && COMPREPLY+=("${word#/dev/}")
+        done
       fi
       ;;
-    2) COMPREPLY=($(compgen -W "MASTER SLAVE COMPARE" -- "$cur")) ;;
+    2)
+      local modes="MASTER SLAVE"
+      [[ -n $model ]] && _talven_compare_models "${COMP_WORDS[0]}" | grep -qxF -- "$model" &&
+        modes+=" COMPARE"
+      COMPREPLY=($(compgen -W "$modes" -- "$cur"))
+      ;;
     3) mapfile -t COMPREPLY < <(compgen -f -- "$cur") ;;
     4) COMPREPLY=($(compgen -W "0 1" -- "$cur")) ;;
   esac

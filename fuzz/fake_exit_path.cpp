@@ -24,5 +24,10 @@ int TakenSignal() {
 void CheckInterrupt() {}
 
 void ReportError(const char*, const char*) {}
+void NoteUnfinishedLine(bool) {}
+bool LineUnfinished() {
+  return false;
+}
+void EndLineBeforeError() {}
 
 }  // namespace talven

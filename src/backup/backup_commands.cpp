@@ -13,11 +13,12 @@
 #include <utility>
 #include <vector>
 
-#include "records/clone_file.h"
 #include "backup/file_check.h"
+#include "process/exit_path.h"
+#include "records/clone_file.h"
+#include "records/record_check.h"
 #include "records/record_reader.h"
 #include "storage/scratch_file.h"
-#include "process/exit_path.h"
 
 namespace talven {
 
@@ -29,13 +30,66 @@ int Unreadable(ReadFailure& failure, const char* name, int error) {
   return kFileUnreadable;
 }
 
-// Where OLD's records stand, to show them again: an offset each, and the few records that continue
-// a cut line, from which every record's line number follows. An offset is kept in 32 bits, with
-// the records from which its high bits change.
+// A clone file's records as --check counts them: one a line, a line longer than a record taken
+// whole (its first record's text, the digest of all of it and the length of the rest).
+class LineRecords {
+ public:
+  explicit LineRecords(std::FILE* file) : reader_(file) {}
+
+  bool Next() {
+    if (!reader_.Next()) return false;
+    text_.assign(reader_.record());
+    line_ = reader_.line();
+    offset_ = reader_.offset();
+    digest_ = DigestRecord(text_);
+    rest_ = 0;
+    for (bool goesOn = reader_.cut(); goesOn && reader_.Next(); goesOn = reader_.cut()) {
+      digest_ = ContinueDigest(digest_, reader_.record());
+      rest_ += reader_.length();
+    }
+    return true;
+  }
+
+  std::string_view record() const { return text_; }
+  const RecordDigest& digest() const { return digest_; }
+  std::uint64_t rest() const { return rest_; }
+  std::uint64_t line() const { return line_; }
+  std::uint64_t offset() const { return offset_; }
+  // Another record after the checksum field, as --check finds it: most likely lines that end
+  // with CR alone, read as one.
+  bool twoRecords() const { return CheckRecord(text_, false).secondRecord; }
+
+  std::uint64_t BytesAfterEndMark(std::uint64_t& markLine) {
+    return reader_.BytesAfterEndMark(markLine);
+  }
+  bool Seek(std::uint64_t offset, std::uint64_t line) { return reader_.Seek(offset, line); }
+  bool failed() const { return reader_.failed(); }
+
+ private:
+  RecordReader reader_;
+  std::string text_;
+  RecordDigest digest_;
+  std::uint64_t rest_ = 0;
+  std::uint64_t line_ = 0;
+  std::uint64_t offset_ = 0;
+};
+
+// Once per file: the hint --check gives for two records on one line.
+void NoteCrInside(const char* name, const LineRecords& records, bool& noted, std::FILE* notes) {
+  if (noted || notes == nullptr || !records.twoRecords()) return;
+  noted = true;
+  EndLineBeforeError();
+  std::fprintf(notes,
+               "talven: %s: line %llu: note: two records on one line: do lines end with CR "
+               "alone?\n",
+               name, static_cast<unsigned long long>(records.line()));
+}
+
+// Where OLD's records stand, to show them again: an offset each; record n stands on line n + 1.
+// An offset is kept in 32 bits, with the records from which its high bits change.
 struct RecordPositions {
   std::vector<std::uint32_t> lowOffsets;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> highFrom;  // (first record, high bits)
-  std::vector<std::uint32_t> continuations;
 
   std::size_t size() const { return lowOffsets.size(); }
   void Add(std::uint64_t offset) {
@@ -55,10 +109,7 @@ struct RecordPositions {
     return high << 32 | lowOffsets[index];
   }
 
-  std::uint64_t Line(std::uint32_t index) const {
-    const auto before = std::upper_bound(continuations.begin(), continuations.end(), index);
-    return index + 1 - static_cast<std::uint64_t>(before - continuations.begin());
-  }
+  std::uint64_t Line(std::uint32_t index) const { return std::uint64_t{index} + 1; }
 };
 
 // The blocks of a stretch of NEW, waiting for the texts of OLD they show. OLD's records are read
@@ -70,8 +121,8 @@ class BlockBatch {
   static constexpr std::size_t kMaxText = 8U << 20;
 
   void Add(DiffOutcome outcome, std::uint32_t oldIndex, std::uint64_t newLine,
-           std::string_view newText, const RecordPositions& positions) {
-    blocks_.push_back({newLine, oldIndex, static_cast<std::uint32_t>(newTexts_.size()),
+           std::string_view newText, std::uint64_t newRest, const RecordPositions& positions) {
+    blocks_.push_back({newLine, newRest, oldIndex, static_cast<std::uint32_t>(newTexts_.size()),
                        static_cast<std::uint32_t>(newText.size()), outcome});
     newTexts_.append(newText);
     if (outcome != DiffOutcome::kAdded) {
@@ -87,7 +138,7 @@ class BlockBatch {
   }
 
   // Prints the blocks in the order they were added; false when OLD cannot be read again.
-  bool Flush(RecordReader& oldReader, const RecordPositions& positions, std::FILE* out) {
+  bool Flush(LineRecords& oldReader, const RecordPositions& positions, std::FILE* out) {
     wanted_.clear();
     for (const Block& block : blocks_) {
       if (block.outcome != DiffOutcome::kAdded) wanted_.push_back(block.oldIndex);
@@ -96,6 +147,7 @@ class BlockBatch {
     wanted_.erase(std::unique(wanted_.begin(), wanted_.end()), wanted_.end());
     oldTexts_.clear();
     oldSpans_.clear();
+    oldRests_.clear();
     for (const std::uint32_t index : wanted_) {
       errno = 0;
       if (!oldReader.Seek(positions.Offset(index), positions.Line(index)) || !oldReader.Next()) {
@@ -104,6 +156,7 @@ class BlockBatch {
       }
       oldSpans_.push_back(oldTexts_.size());
       oldTexts_.append(oldReader.record());
+      oldRests_.push_back(oldReader.rest());
     }
     oldSpans_.push_back(oldTexts_.size());
     const std::string_view oldTexts(oldTexts_);
@@ -111,14 +164,16 @@ class BlockBatch {
     for (const Block& block : blocks_) {
       std::string_view oldText;
       std::uint64_t oldLine = 0;
+      std::uint64_t oldRest = 0;
       if (block.outcome != DiffOutcome::kAdded) {
         const auto at = static_cast<std::size_t>(
             std::lower_bound(wanted_.begin(), wanted_.end(), block.oldIndex) - wanted_.begin());
         oldText = oldTexts.substr(oldSpans_[at], oldSpans_[at + 1] - oldSpans_[at]);
         oldLine = positions.Line(block.oldIndex);
+        oldRest = oldRests_[at];
       }
       AppendDiffBlock(shown_, block.outcome, oldLine, oldText, block.newLine,
-                      newTexts.substr(block.newStart, block.newLength));
+                      newTexts.substr(block.newStart, block.newLength), oldRest, block.newRest);
       if (shown_.size() >= kShownChunk) Write(out);
     }
     blocks_.clear();
@@ -139,6 +194,7 @@ class BlockBatch {
 
   struct Block {
     std::uint64_t newLine;
+    std::uint64_t newRest;
     std::uint32_t oldIndex;
     std::uint32_t newStart, newLength;
     DiffOutcome outcome;
@@ -149,6 +205,7 @@ class BlockBatch {
   std::vector<std::uint32_t> wanted_;
   std::string oldTexts_;
   std::vector<std::size_t> oldSpans_;
+  std::vector<std::uint64_t> oldRests_;
   std::string shown_;
 };
 
@@ -177,7 +234,7 @@ std::FILE* Rereadable(std::FILE* file, FileHandle& copy, int& error) {
 }
 
 // Text after a 0x1A byte is never read by a transfer, nor compared here: noted as --check notes it.
-void NoteEndMark(const char* name, RecordReader& reader, std::FILE* notes) {
+void NoteEndMark(const char* name, LineRecords& reader, std::FILE* notes) {
   std::uint64_t markLine = 0;
   const std::uint64_t afterMark = reader.BytesAfterEndMark(markLine);
   if (afterMark == 0 || notes == nullptr) return;
@@ -200,6 +257,29 @@ int Answered(int status, const ReadFailure& failure) {
   ReportError("standard output", std::strerror(errno != 0 ? errno : EIO));
   return kFileUnreadable;
 }
+
+// A file named to --check or --diff: "-" is standard input, which is read but never closed.
+struct QuestionFile {
+  explicit QuestionFile(const char* path)
+      : name(std::strcmp(path, "-") == 0 ? "standard input" : path),
+        standardInput(std::strcmp(path, "-") == 0) {}
+  QuestionFile(const QuestionFile&) = delete;
+  QuestionFile& operator=(const QuestionFile&) = delete;
+  ~QuestionFile() {
+    if (stream != nullptr && !standardInput) std::fclose(stream);
+  }
+
+  // False, with the reason on standard error, when the file cannot be opened.
+  bool Open() {
+    stream = standardInput ? StandardInputBytes() : OpenSessionFile(name, "r");
+    if (stream == nullptr) ReportError(name, std::strerror(errno));
+    return stream != nullptr;
+  }
+
+  const char* name;
+  bool standardInput;
+  std::FILE* stream = nullptr;
+};
 
 }  // namespace
 
@@ -237,29 +317,31 @@ int DiffCloneFiles(const char* oldName, std::FILE* oldFile, const char* newName,
   int copyError = 0;
   std::FILE* const oldText = Rereadable(oldFile, copy, copyError);
   if (oldText == nullptr) return Unreadable(failure, oldName, copyError);
-  RecordReader oldReader(oldText);
+  LineRecords oldReader(oldText);
   DiffIndex index;
   RecordPositions positions;
+  bool crNoted = false;
   while (oldReader.Next()) {
     // Indices are 32-bit; a file of that many records would not fit in memory anyway.
     if (positions.size() == UINT32_MAX) return Unreadable(failure, oldName, EFBIG);
-    const auto at = static_cast<std::uint32_t>(positions.size());
-    if (oldReader.piece() > 0) positions.continuations.push_back(at);
     positions.Add(oldReader.offset());
-    index.AddOld(DigestRecord(oldReader.record()));
+    index.AddOld(oldReader.digest());
+    NoteCrInside(oldName, oldReader, crNoted, notes);
   }
   if (oldReader.failed()) return Unreadable(failure, oldName, errno);
   NoteEndMark(oldName, oldReader, notes);
   if (oldReader.failed()) return Unreadable(failure, oldName, errno);
   index.Seal();
 
-  RecordReader newReader(newFile);
+  LineRecords newReader(newFile);
+  crNoted = false;
   BlockBatch batch;
   // NEW's records are paired a few behind their reading, so that the index's memory they need
   // is fetched while the ones before are paired.
   struct Pending {
     RecordDigest digest;
     std::uint64_t line = 0;
+    std::uint64_t rest = 0;
     std::string text;
   };
   constexpr std::size_t kAhead = 16;
@@ -272,16 +354,18 @@ int DiffCloneFiles(const char* oldName, std::FILE* oldFile, const char* newName,
     const DiffIndex::Pairing pairing = index.PairNew(record.digest);
     tally.Count(pairing.outcome);
     if (pairing.outcome == DiffOutcome::kSame) return true;
-    batch.Add(pairing.outcome, pairing.oldIndex, record.line, record.text, positions);
+    batch.Add(pairing.outcome, pairing.oldIndex, record.line, record.text, record.rest, positions);
     return !batch.Full() || batch.Flush(oldReader, positions, out);
   };
   bool readAgain = true;
   while (readAgain && newReader.Next()) {
     if (waiting == kAhead) readAgain = pairFirst();
     Pending& record = pending[(first + waiting) % kAhead];
-    record.digest = DigestRecord(newReader.record());
+    record.digest = newReader.digest();
     record.line = newReader.line();
+    record.rest = newReader.rest();
     record.text.assign(newReader.record());
+    NoteCrInside(newName, newReader, crNoted, notes);
     index.Prefetch(record.digest.key);
     if (waiting >= kAhead / 2)
       index.PrefetchPartner(pending[(first + waiting - kAhead / 2) % kAhead].digest.key);
@@ -295,7 +379,7 @@ int DiffCloneFiles(const char* oldName, std::FILE* oldFile, const char* newName,
   if (!batch.Flush(oldReader, positions, out)) return Unreadable(failure, oldName, errno);
   for (const std::uint32_t removed : index.Unpaired()) {
     tally.Count(DiffOutcome::kRemoved);
-    batch.Add(DiffOutcome::kRemoved, removed, 0, "", positions);
+    batch.Add(DiffOutcome::kRemoved, removed, 0, "", 0, positions);
     if (batch.Full() && !batch.Flush(oldReader, positions, out)) {
       return Unreadable(failure, oldName, errno);
     }
@@ -306,45 +390,32 @@ int DiffCloneFiles(const char* oldName, std::FILE* oldFile, const char* newName,
 }
 
 int RunCheckCommand(const char* path) {
-  std::FILE* file = OpenSessionFile(path, "r");
-  if (file == nullptr) {
-    ReportError(path, std::strerror(errno));
-    return kFileUnreadable;
-  }
+  QuestionFile file(path);
+  if (!file.Open()) return kFileUnreadable;
   ReadFailure failure;
   int status = kFileUnreadable;
   try {
-    status = ReportCloneFileCheck(path, file, stdout, failure);
+    status = ReportCloneFileCheck(file.name, file.stream, stdout, failure);
   } catch (const std::bad_alloc&) {
-    status = Unreadable(failure, path, ENOMEM);
+    status = Unreadable(failure, file.name, ENOMEM);
   }
-  std::fclose(file);
   return Answered(status, failure);
 }
 
 int RunDiffCommand(const char* oldPath, const char* newPath) {
-  std::FILE* oldFile = OpenSessionFile(oldPath, "r");
-  if (oldFile == nullptr) {
-    ReportError(oldPath, std::strerror(errno));
-    return kFileUnreadable;
-  }
-  std::FILE* newFile = OpenSessionFile(newPath, "r");
-  if (newFile == nullptr) {
-    ReportError(newPath, std::strerror(errno));
-    std::fclose(oldFile);
-    return kFileUnreadable;
-  }
+  QuestionFile oldFile(oldPath);
+  QuestionFile newFile(newPath);
+  if (!oldFile.Open() || !newFile.Open()) return kFileUnreadable;
   ReadFailure failure;
   DiffTally tally;
   int status = kFileUnreadable;
   try {
-    status = DiffCloneFiles(oldPath, oldFile, newPath, newFile, stdout, failure, tally, stderr);
+    status = DiffCloneFiles(oldFile.name, oldFile.stream, newFile.name, newFile.stream, stdout,
+                            failure, tally, stderr);
   } catch (const std::bad_alloc&) {
     // OLD is the file that is held in memory, as digests.
-    status = Unreadable(failure, oldPath, ENOMEM);
+    status = Unreadable(failure, oldFile.name, ENOMEM);
   }
-  std::fclose(oldFile);
-  std::fclose(newFile);
   return Answered(status, failure);
 }
 

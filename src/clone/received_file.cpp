@@ -37,7 +37,7 @@ void KeepPartialFile(void* object) {
       // Only the session's own, empty file: an earlier one was never touched.
       std::filesystem::remove(received.partialName, error);
     } else {
-      std::fflush(stdout);
+      EndLineBeforeError();
       std::fprintf(stderr, "talven: received records kept in %s (%u record%s%s)\n",
                    received.partialName, static_cast<unsigned>(received.stored),
                    received.stored == 1 ? "" : "s",

@@ -60,6 +60,7 @@ TransferResult RunSlave(CloneSession& session) {
         // The ")" after the line end is the message as users and their scripts know it.
         std::printf("\n\nChecksum Error ( stored sum=%04x ,recive sum = %04x\n)",
                     unsigned{tally.sessionSum}, received);
+        NoteUnfinishedLine(true);
         char reason[120];
         std::snprintf(reason, sizeof reason,
                       "its closing sum %04X differs from the sum of the records received, %04X",

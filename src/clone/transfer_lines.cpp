@@ -20,11 +20,18 @@ void FlushAnswered(void* object) {
 void ProgressLine::PrintMark() {
   std::printf("o");
   marksOnLine = true;
+  NoteUnfinishedLine(true);
 }
 
 void ProgressLine::End() {
-  if (marksOnLine) std::printf("\n");
+  // An error may have ended the line already.
+  if (marksOnLine && LineUnfinished()) std::printf("\n");
+  Ended();
+}
+
+void ProgressLine::Ended() {
   marksOnLine = false;
+  NoteUnfinishedLine(false);
 }
 
 std::int32_t SendCommand(TransferLine& line, const char* text) {

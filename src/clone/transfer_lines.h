@@ -20,7 +20,7 @@ struct ProgressLine {
 
   void PrintMark();
   void End();
-  void Ended() { marksOnLine = false; }
+  void Ended();  // the caller ended the line
 };
 
 struct TransferLine {

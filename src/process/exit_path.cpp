@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "process/console.h"
+#include "process/platform.h"
 #include "process/signals.h"
 
 namespace talven {
@@ -26,6 +27,7 @@ struct ExitPlan {
   std::array<std::FILE*, 4> trackedFiles{};
   std::array<ExitAction, 4> actions{};
   bool pause = true;
+  bool unfinishedLine = false;  // on standard output
 };
 ExitPlan gExit;
 
@@ -120,8 +122,24 @@ void CheckInterrupt() {
   std::exit(code);
 }
 
-void ReportError(const char* what, const char* reason) {
+void NoteUnfinishedLine(bool unfinished) {
+  gExit.unfinishedLine = unfinished;
+}
+
+bool LineUnfinished() {
+  return gExit.unfinishedLine;
+}
+
+void EndLineBeforeError() {
+  if (gExit.unfinishedLine && ErrorsShareStandardOutput()) {
+    std::fputc('\n', stdout);
+    gExit.unfinishedLine = false;
+  }
   std::fflush(stdout);
+}
+
+void ReportError(const char* what, const char* reason) {
+  EndLineBeforeError();
   std::fprintf(stderr, "talven: %s: %s\n", what, reason);
 }
 

@@ -38,7 +38,15 @@ void CheckInterrupt();
 // Leaves at once for a recorded signal: no key wait, exit status 128 + the signal number.
 [[noreturn]] void ExitForSignal(int signal);
 
-// Prints a one-line diagnosis to standard error: "talven: <what>: <reason>".
+// Prints a one-line diagnosis to standard error: "talven: <what>: <reason>". Where standard error
+// shares standard output's place and a line there is unfinished, that line is ended first.
 void ReportError(const char* what, const char* reason);
+
+// Whether standard output holds an unfinished line (progress marks, a message ended without its
+// line end), for ReportError.
+void NoteUnfinishedLine(bool unfinished);
+bool LineUnfinished();
+// Ends that line when standard error would otherwise go on with it, and flushes standard output.
+void EndLineBeforeError();
 
 }  // namespace talven

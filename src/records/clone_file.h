@@ -34,6 +34,10 @@ std::FILE* OpenTextFile(const char* name, const char* mode);
 // holds. "r+" takes the same hold on an existing file without changing it.
 std::FILE* OpenSessionFile(const char* name, const char* mode);
 
+// Standard input as the file to read, byte for byte (no line end translation on Windows), for a
+// name of "-". Never closed by its reader.
+std::FILE* StandardInputBytes();
+
 // A stream over the file's bytes as they are now, which nothing outside the process can change
 // until the session ends; the stream's position is at the start. Read from the current position of
 // file, which may be a pipe. On POSIX the bytes are read into memory (clone files are small); on

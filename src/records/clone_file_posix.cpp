@@ -27,6 +27,10 @@ bool StillAtPath(int fd, const char* name) {
 
 }  // namespace
 
+std::FILE* StandardInputBytes() {
+  return stdin;
+}
+
 std::FILE* OpenSessionFile(const char* name, const char* mode) {
   const bool emptying = mode[0] == 'w';
   const bool writing = emptying || mode[1] == '+';

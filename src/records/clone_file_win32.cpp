@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <io.h>
 #include <share.h>
 
 #include <cstdio>
@@ -11,6 +13,11 @@ std::FILE* OpenSessionFile(const char* name, const char* mode) {
   char binaryMode[8];
   std::snprintf(binaryMode, sizeof binaryMode, "%sb", mode);
   return _fsopen(name, binaryMode, writing ? _SH_DENYRW : _SH_DENYWR);
+}
+
+std::FILE* StandardInputBytes() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  return stdin;
 }
 
 std::FILE* KeepFileBytes(std::FILE* file, std::vector<char>&) {

@@ -38,6 +38,10 @@ RecordDigest DigestRecord(std::string_view record) {
   return {keyHash, Hash(keyHash, record.substr(key.size()))};
 }
 
+RecordDigest ContinueDigest(const RecordDigest& digest, std::string_view more) {
+  return {digest.key, Hash(digest.text, more)};
+}
+
 void DiffIndex::AddOld(const RecordDigest& digest) {
   records_.push_back({digest, static_cast<std::uint32_t>(records_.size())});
 }
@@ -123,14 +127,39 @@ void DiffTally::Count(DiffOutcome outcome) {
 }
 
 std::string FormatDiffBlock(DiffOutcome outcome, std::uint64_t oldLine, std::string_view oldText,
-                            std::uint64_t newLine, std::string_view newText) {
+                            std::uint64_t newLine, std::string_view newText, std::uint64_t oldRest,
+                            std::uint64_t newRest) {
   std::string block;
-  AppendDiffBlock(block, outcome, oldLine, oldText, newLine, newText);
+  AppendDiffBlock(block, outcome, oldLine, oldText, newLine, newText, oldRest, newRest);
   return block;
 }
 
+void AppendShownText(std::string& out, std::string_view text, std::uint64_t restLength) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::size_t plain = 0;  // the start of the bytes not yet added
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    if (byte >= 0x20 && byte != 0x7F && byte != '\\') continue;
+    out.append(text.substr(plain, at - plain));
+    plain = at + 1;
+    if (byte == '\\') {
+      out += "\\\\";
+    } else if (byte == 0) {
+      out += "\\0";
+    } else {
+      const char escaped[] = {'\\', 'x', kDigits[byte >> 4], kDigits[byte & 0xF]};
+      out.append(escaped, sizeof escaped);
+    }
+  }
+  out.append(text.substr(plain));
+  if (restLength > 0) {
+    out += "\\...(" + std::to_string(restLength) + " more characters)";
+  }
+}
+
 void AppendDiffBlock(std::string& out, DiffOutcome outcome, std::uint64_t oldLine,
-                     std::string_view oldText, std::uint64_t newLine, std::string_view newText) {
+                     std::string_view oldText, std::uint64_t newLine, std::string_view newText,
+                     std::uint64_t oldRest, std::uint64_t newRest) {
   static constexpr char kHeadings[][8] = {"Same", "Changed", "Added", "Removed"};
   out += kHeadings[static_cast<int>(outcome)];
   out += ':';
@@ -150,9 +179,9 @@ void AppendDiffBlock(std::string& out, DiffOutcome outcome, std::uint64_t oldLin
   }
   // The values stand in the same column as in the mismatch log.
   out += "\n    Old Data=";
-  out += oldText;
+  AppendShownText(out, oldText, oldRest);
   out += "\n    New Data=";
-  out += newText;
+  AppendShownText(out, newText, newRest);
   out += "\n\n";
 }
 

@@ -19,6 +19,8 @@ struct RecordDigest {
 
 // Every byte of the record counts, NUL bytes too.
 RecordDigest DigestRecord(std::string_view record);
+// The digest of the record's text followed by more: a line longer than one read, taken whole.
+RecordDigest ContinueDigest(const RecordDigest& digest, std::string_view more);
 
 enum class DiffOutcome { kSame, kChanged, kAdded, kRemoved };
 
@@ -70,13 +72,21 @@ struct DiffTally {
 };
 
 // One difference, as the mismatch log shows one: a heading, then OLD's and NEW's text on two lines
-// (empty for the side that has no record), then an empty line. A line of 0 is not shown.
+// (empty for the side that has no record), then an empty line. A line of 0 is not shown. A text is
+// shown as AppendShownText shows it; a rest length above 0 says how much of a long line follows.
 std::string FormatDiffBlock(DiffOutcome outcome, std::uint64_t oldLine, std::string_view oldText,
-                            std::uint64_t newLine, std::string_view newText);
+                            std::uint64_t newLine, std::string_view newText,
+                            std::uint64_t oldRest = 0, std::uint64_t newRest = 0);
 
 // The same block, added to the end of out.
 void AppendDiffBlock(std::string& out, DiffOutcome outcome, std::uint64_t oldLine,
-                     std::string_view oldText, std::uint64_t newLine, std::string_view newText);
+                     std::string_view oldText, std::uint64_t newLine, std::string_view newText,
+                     std::uint64_t oldRest = 0, std::uint64_t newRest = 0);
+
+// A record's text as a terminal cannot lose it: NUL as "\0", another control byte as "\x1f", a
+// backslash doubled, every other byte as it is; two texts that differ never show alike. Then, for
+// a line that goes on, "\...(N more characters)".
+void AppendShownText(std::string& out, std::string_view text, std::uint64_t restLength = 0);
 
 // "3 same, 1 changed, 0 added, 2 removed"
 std::string FormatDiffSummary(const DiffTally& tally);

@@ -34,12 +34,19 @@ struct PortEntry {
   std::int32_t readTimeoutMs = 0;
 #ifdef _WIN32
   HANDLE handle = INVALID_HANDLE_VALUE;
+  // The settings the port had before this program changed them, put back at its close.
+  bool foundSaved = false;
+  DCB foundState{};
+  COMMTIMEOUTS foundTimeouts{};
   // The read wait the handle's COMMTIMEOUTS hold now; the lowest value until the first is set.
   std::int32_t readWaitMs = INT32_MIN;
   std::int32_t failedReads = 0;  // in a row
 #else
   int fd = -1;
   LineState line;
+  // The settings the port had before this program changed them, put back at its close.
+  termios found{};
+  bool lowLatencyAsked = false;  // low latency was off and this program turned it on
   std::int32_t writeTimeoutMs = 0;
 #endif
 };

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "serial/ftdi_latency.h"
 #include "serial/port_list.h"
 
 namespace talven {
@@ -91,8 +92,13 @@ std::vector<PortListing> ListSerialPorts() {
   // A friendly name says more than the kernel's device name.
   for (const auto& [number, name] : friendly) merged[number] = name;
   std::vector<PortListing> ports;
+  const std::map<PortNumber, unsigned long> slow = ReadSlowFtdiPorts();
   for (const auto& [number, description] : merged) {
-    ports.push_back({std::to_string(number), description});
+    const auto latency = slow.find(number);
+    ports.push_back(
+        {std::to_string(number), latency == slow.end()
+                                     ? description
+                                     : description + "; " + FtdiLatencyAdvice(latency->second)});
   }
   return ports;
 }

@@ -3,12 +3,14 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "serial/port_backend.h"
@@ -16,7 +18,6 @@
 
 #ifdef __linux__
 #include <linux/serial.h>
-#include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 #include <string>
@@ -54,15 +55,71 @@ Clock::time_point After(std::int32_t milliseconds) {
 }
 
 // The adapter's own FIFO timer otherwise adds up to 16 ms per reply; a request, so failures are
-// fine.
-void AskForLowLatency([[maybe_unused]] int fd) {
+// fine. True when the flag was off and the driver took it.
+bool AskForLowLatency([[maybe_unused]] int fd) {
 #ifdef __linux__
   serial_struct info{};
-  if (ioctl(fd, TIOCGSERIAL, &info) == 0) {
-    info.flags |= ASYNC_LOW_LATENCY;
+  if (ioctl(fd, TIOCGSERIAL, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY) != 0) return false;
+  info.flags |= ASYNC_LOW_LATENCY;
+  return ioctl(fd, TIOCSSERIAL, &info) == 0;
+#else
+  return false;
+#endif
+}
+
+// Low latency off again, as the port was found; FTDI's driver then goes back to its own timer.
+void DropLowLatency([[maybe_unused]] int fd) {
+#ifdef __linux__
+  serial_struct info{};
+  if (ioctl(fd, TIOCGSERIAL, &info) == 0 && (info.flags & ASYNC_LOW_LATENCY) != 0) {
+    info.flags &= ~ASYNC_LOW_LATENCY;
     ioctl(fd, TIOCSSERIAL, &info);
   }
 #endif
+}
+
+// Output still queued goes out at the speed it was written for before the settings change back;
+// a line that does not drain (a stalled peer) is given up on after a while.
+void DrainBriefly(int fd) {
+  constexpr int kDrainLimitMs = 500;
+  for (int waited = 0; waited < kDrainLimitMs; waited += 5) {
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) return;
+    poll(nullptr, 0, 5);
+  }
+}
+
+// The device's number as the kernel knows it, also when reached through /dev/tty or /dev/stdin;
+// false for what is no terminal.
+bool TerminalDevice(int fd, dev_t& device) {
+  if (!isatty(fd)) return false;
+#if defined(__linux__) && defined(TIOCGDEV)
+  unsigned int number = 0;
+  if (ioctl(fd, TIOCGDEV, &number) == 0) {
+    device = makedev((number >> 8) & 0xFFF, (number & 0xFF) | ((number >> 12) & 0xFFF00));
+    return true;
+  }
+#endif
+  struct stat info {};
+  if (fstat(fd, &info) != 0) return false;
+  device = info.st_rdev;
+  return true;
+}
+
+// Whether the device is the terminal the user works in: this process's controlling terminal or
+// the terminal of its standard input, output or error. Taken as the scanner's port it would be
+// set raw under the user's shell.
+const char* UsersTerminal(int fd) {
+  const pid_t session = tcgetsid(fd);
+  if (session != -1 && session == getsid(0)) return "the terminal this program runs in";
+  dev_t device{};
+  if (!TerminalDevice(fd, device)) return nullptr;
+  static constexpr const char* kStreams[] = {"standard input", "standard output", "standard error"};
+  for (int stream = 0; stream < 3; ++stream) {
+    dev_t other{};
+    if (TerminalDevice(stream, other) && other == device) return kStreams[stream];
+  }
+  return nullptr;
 }
 
 // Pseudo-terminals have no modem lines; that is not a failure.
@@ -134,6 +191,15 @@ PortStatus BackendOpen(PortEntry& entry, const char* path, std::int32_t, std::in
     RecordOpenError(*entry.error, errno, path);
     return kPortCannotOpen;
   }
+  if (const char* terminal = UsersTerminal(fd); terminal != nullptr) {
+    char reason[160];
+    std::snprintf(reason, sizeof reason,
+                  "is %s, not a scanner's port; give the cable's device (talven --list-ports)",
+                  terminal);
+    entry.error->Record(EBUSY, reason);
+    close(fd);
+    return kPortCannotOpen;
+  }
   // TIOCEXCL keeps out other openers (except root); the lock also covers root and is released by
   // the kernel if this process dies. The descriptor stays non-blocking: every wait is a poll()
   // with the port's time-outs, and a stalled line can never hold a read or write past its deadline.
@@ -151,13 +217,20 @@ PortStatus BackendOpen(PortEntry& entry, const char* path, std::int32_t, std::in
     close(fd);
     return kPortCannotOpen;
   }
-  AskForLowLatency(fd);
+  entry.found = tio;
+  entry.lowLatencyAsked = AskForLowLatency(fd);
   entry.fd = fd;
   entry.line.ctsOutputFlow = HardwareFlowOn(tio);
   return kPortOk;
 }
 
 bool BackendClose(PortEntry& entry) {
+  // The port is left as it was found; a device that has gone has nothing left to put back.
+  if (!entry.failed) {
+    DrainBriefly(entry.fd);
+    tcsetattr(entry.fd, TCSANOW, &entry.found);
+    if (entry.lowLatencyAsked) DropLowLatency(entry.fd);
+  }
   // The exclusive flag belongs to the tty, not to this descriptor: drop it so a later open works
   // while another descriptor keeps the tty alive.
   ioctl(entry.fd, TIOCNXCL);

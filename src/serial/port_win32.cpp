@@ -123,10 +123,19 @@ PortStatus BackendOpen(PortEntry& entry, const char* path, std::int32_t inQueueS
   // Only a recommendation to the driver; a port that refuses it still works.
   SetupComm(handle, Unsigned(inQueueSize), Unsigned(outQueueSize));
   entry.handle = handle;
+  // What the port holds before any change, so that its close can put it back.
+  entry.foundState.DCBlength = sizeof entry.foundState;
+  entry.foundSaved = GetCommState(handle, &entry.foundState) != 0 &&
+                     GetCommTimeouts(handle, &entry.foundTimeouts) != 0;
   return kPortOk;
 }
 
 bool BackendClose(PortEntry& entry) {
+  // The port is left as it was found; a device that has gone has nothing left to put back.
+  if (entry.foundSaved && !entry.failed) {
+    SetCommState(entry.handle, &entry.foundState);
+    SetCommTimeouts(entry.handle, &entry.foundTimeouts);
+  }
   if (CloseHandle(entry.handle)) return true;
   RecordSystemError(*entry.error, static_cast<int>(GetLastError()));
   return false;

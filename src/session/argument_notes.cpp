@@ -1,5 +1,6 @@
 #include "session/argument_notes.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace talven {
@@ -117,6 +118,25 @@ bool ExplainPauseWord(std::string_view word, ArgumentNote& note) {
   std::snprintf(note.data(), note.size(),
                 "not a number; give 1 to wait for a key at the end or 0 not to (no wait now)");
   return true;
+}
+
+bool LooksLikeSerialDeviceName(std::string_view word) {
+  static constexpr std::string_view kPrefixes[] = {"tty", "cu.", "cua", "rfcomm"};
+  for (const char c : word) {
+    if (c == '/' || c == ' ' || (c >= '\t' && c <= '\r')) return false;
+  }
+  for (const std::string_view prefix : kPrefixes) {
+    if (word.size() > prefix.size() && word.substr(0, prefix.size()) == prefix) return true;
+  }
+  return false;
+}
+
+void ExplainMissingDevice(std::string_view word, bool taken, ArgumentNote& note) {
+  std::snprintf(note.data(), note.size(),
+                "/dev/%.*s is not there (is the adapter plugged in?); talven --list-ports lists "
+                "the serial ports there are%s",
+                static_cast<int>(std::min<std::size_t>(word.size(), 60)), word.data(),
+                taken ? "; taken as port 0" : "");
 }
 
 void ExplainTooManyArguments(int given, ArgumentNote& note) {

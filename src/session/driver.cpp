@@ -1,6 +1,7 @@
 #include "session/driver.h"
 
 #include <cstdio>
+#include <map>
 
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
@@ -8,6 +9,7 @@
 #include "process/exit_path.h"
 #include "process/platform.h"
 #include "process/signals.h"
+#include "serial/ftdi_latency.h"
 #include "serial/line_exchange.h"
 #include "serial/port.h"
 #include "serial/wire_trace.h"
@@ -81,6 +83,17 @@ void DescribeOpenFailure(const Session& session, char* reason, std::size_t capac
   LeaveForPortError(session, reason);
 }
 
+// An FTDI adapter whose latency timer Windows leaves above 1 ms: said once, as the session starts.
+void NoteSlowAdapter(const SessionConfig& config) {
+  if (config.portPath[0] != '\0') return;
+  const std::map<PortNumber, unsigned long> slow = ReadSlowFtdiPorts();
+  const auto found = slow.find(config.port);
+  if (found == slow.end()) return;
+  char port[16];
+  std::snprintf(port, sizeof port, "COM%d", static_cast<int>(config.port));
+  ReportError(port, FtdiLatencyAdvice(found->second).c_str());
+}
+
 // Opens the chosen port with the model's settings and makes the session's line on it.
 void ConnectSession(Session& session) {
   const SessionConfig& config = session.config;
@@ -92,6 +105,7 @@ void ConnectSession(Session& session) {
   }
   // Without its read time-out every wait would end at once: the exchange could not be timed.
   if (ports.SetReadTimeout(config.port, kReadTimeoutMs) != kPortOk) LeaveForOpenFailure(session);
+  NoteSlowAdapter(config);
 
   session.line.emplace(ports, config.port);
   session.clone.emplace(*session.line, config.Model(), session.config.transfer, session.received);

@@ -130,7 +130,12 @@ Options ParseOptions(int argc, char** argv) {
       options.error = "--check and --diff cannot be given together";
     } else if (index < argc) {
       options.error = "--check and --diff take no further arguments";
+    } else if (options.diffPaths[0] != nullptr && std::strcmp(options.diffPaths[0], "-") == 0 &&
+               std::strcmp(options.diffPaths[1], "-") == 0) {
+      options.error = "--diff: standard input (-) can be only one of OLD and NEW";
     }
+  } else if (options.error.empty() && options.listPorts && index < argc) {
+    options.error = "--list-ports takes no further arguments";
   }
   return options;
 }
@@ -202,7 +207,8 @@ void PrintUsage(std::FILE* out) {
                "         sending, the mismatch log could not be created, or a question could not\n"
                "         be answered (-1 on Windows); with --check or --diff: a file could not\n"
                "         be read\n"
-               "  2      the options could not be understood, or the trace file not created\n"
+               "  2      the options could not be understood, or the trace file could not be\n"
+               "         created (or is a file that is no wire trace); nothing was started\n"
                "  128+N  ended by signal N (Ctrl+C: 130)\n"
                "\n"
                "Examples:\n"

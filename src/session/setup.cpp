@@ -42,6 +42,16 @@ class StandardInput final : public CharSource {
   void Unget(int c) override { std::ungetc(c, stdin); }
 };
 
+// The answer to a prompt just printed. Its line is ended by the answer's echo on a terminal; from
+// a file or pipe it stays unfinished, and a message after it starts on a line of its own.
+WordAnswer ReadAnswerLine(CharSource& input, char* out, std::size_t capacity) {
+  NoteUnfinishedLine(true);
+  std::fflush(stdout);
+  const WordAnswer answer = ReadLineAnswer(input, out, capacity);
+  if (StandardInputIsTerminal()) NoteUnfinishedLine(false);
+  return answer;
+}
+
 [[noreturn]] void LeaveForEndOfInput() {
   ReportError("standard input", "input ended while an answer was expected");
   Terminate(-1);
@@ -135,6 +145,19 @@ class Setup {
     return true;
   }
 
+  // A word naming a serial device that is not there: most likely an adapter not plugged in.
+  static bool MissingDevice(const char* word, const PortWord& port, bool taken,
+                            ArgumentNote& note) {
+    if (!DevicePathsAllowed() || port.kind != PortWordKind::kNotAPort ||
+        !LooksLikeSerialDeviceName(word)) {
+      return false;
+    }
+    std::error_code error;
+    if (std::filesystem::exists("/dev/" + std::string(word), error) || error) return false;
+    ExplainMissingDevice(word, taken, note);
+    return true;
+  }
+
   // A port is taken as given, and the line on standard error says what was taken when the word
   // said more or less than that.
   void NoteTakenPort(const char* word, const PortWord& port) {
@@ -164,6 +187,8 @@ class Setup {
     }
     if (given >= 2 && config_.portPath[0] != '\0') {
       NoteTakenPort(argv[2], port);
+    } else if (given >= 2 && MissingDevice(argv[2], port, true, note)) {
+      ReportError(argv[2], note.data());
     } else if (given >= 2 && ExplainPortWord(port, DevicePathsAllowed(), note)) {
       ReportError(argv[2][0] != '\0' ? argv[2] : "\"\"", note.data());
     }
@@ -208,8 +233,7 @@ class Setup {
     char answer[kFileNameMax + 1];
     while (config_.port == kNoPort) {
       std::printf("Input Com port (1-99): ");
-      std::fflush(stdout);
-      const WordAnswer read = ReadLineAnswer(input, answer, sizeof answer);
+      const WordAnswer read = ReadAnswerLine(input, answer, sizeof answer);
       if (read == WordAnswer::kEndOfInput) LeaveForEndOfInput();
       if (read != WordAnswer::kWord) answer[0] = '\0';
       const PortWord port = ReadPortWord(answer, DevicePathsAllowed());
@@ -222,9 +246,14 @@ class Setup {
       } else if (port.kind == PortWordKind::kNotAPort && UseDeviceName(answer)) {
         NoteTakenPort(answer, port);
       } else {
+        if (ArgumentNote note{}; MissingDevice(answer, port, false, note)) {
+          ReportError(answer, note.data());
+        }
         std::printf("\aINVALID COM port\n\n");
         config_.port = kNoPort;
       }
+      // The answer is dealt with; whatever comes next is printed as before.
+      NoteUnfinishedLine(false);
     }
   }
 
@@ -278,13 +307,13 @@ class Setup {
         }
       }
       std::printf("Input clone file name : ");
-      std::fflush(stdout);
       // The whole line is the name: folders and names may have blanks in them.
       const WordAnswer answer =
-          ReadLineAnswer(input, config_.transfer.fileName, sizeof config_.transfer.fileName);
+          ReadAnswerLine(input, config_.transfer.fileName, sizeof config_.transfer.fileName);
       if (answer == WordAnswer::kEndOfInput) LeaveForEndOfInput();
       if (answer == WordAnswer::kTooLong) config_.transfer.fileName[0] = '\0';
       std::printf("\n");
+      NoteUnfinishedLine(false);
     }
     TrackOpenFile(config_.transfer.cloneFile);
   }

@@ -110,7 +110,9 @@ def test_diff_reads_pipes_and_every_byte(tmp_path, through):
                             timeout=WAIT)
     assert result.returncode == 1, result.stderr
     assert result.stdout.decode("latin-1").splitlines() == [
-        "Changed: OLD line 2, NEW line 2", f"    Old Data={nul_a}", f"    New Data={nul_b}", "",
+        # A NUL byte shows escaped, so that no terminal drops it.
+        "Changed: OLD line 2, NEW line 2", "    Old Data=0007,x\\0a~0000",
+        "    New Data=0007,x\\0b~0000", "",
         "2 same, 1 changed, 0 added, 0 removed"]
     note = result.stderr.decode().splitlines()
     assert len(note) == 1 and note[0].startswith("talven: ")

@@ -6,6 +6,7 @@ drawn on the test's pty; `platform` hides both differences (see conftest.py).
 import datetime
 import os
 import re
+import subprocess
 import termios
 import threading
 import time
@@ -14,7 +15,7 @@ import pytest
 
 from conftest import (
     BANNER, COMPLETE, ERROR_LINE, MASTER_PROMPT, MISSING_PORT, MODEL_MENU, MODE_MENU,
-    SLAVE_PROMPT, record, summary)
+    SLAVE_PROMPT, TALVEN_EXE, WineTalven, record, summary)
 
 REFUSED = b"\a\r\n\r\n\r\n\r\n"
 F1 = b"\x1bOP"  # 0, then 59 (";")
@@ -318,3 +319,46 @@ def test_diff_reads_old_from_a_pipe(platform, tmp_path):
     assert app.wait() == 1
     feeder.join(timeout=5)
     assert not feeder.is_alive()
+
+
+@pytest.mark.wine
+@pytest.mark.parametrize("latency", [16, 1])
+def test_ftdi_latency_timer_above_one_ms_is_named(wine, scanner, tmp_path, latency):
+    """The FTDI driver's setting as the registry holds it: --list-ports and a session's start say
+    where to set a slow timer, once; at 1 ms they say nothing more."""
+    number = wine.link_port(scanner.path)
+    device = rf"HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS\VID_0403+PID_6001+T{number}A"
+    serialcomm = r"HKLM\HARDWARE\DEVICEMAP\SERIALCOMM"
+    reg = [
+        [rf"{device}\0000\Device Parameters", "/v", "PortName", "/t", "REG_SZ", "/d",
+         f"COM{number}"],
+        [rf"{device}\0000\Device Parameters", "/v", "LatencyTimer", "/t", "REG_DWORD", "/d",
+         str(latency)],
+        [serialcomm, "/v", rf"\Device\VCP{number}", "/t", "REG_SZ", "/d", f"COM{number}"],
+    ]
+    for args in reg:
+        subprocess.run(["wine", "reg", "add", *args, "/f"], env=wine.env, timeout=60, check=True,
+                       capture_output=True)
+    advice = (f"FTDI latency timer {latency} ms (each reply may wait that long); set 1 ms in the "
+              f"Device Manager: the port, Port Settings, Advanced, Latency Timer")
+    app = WineTalven(["KM504R", str(number), "SLAVE", "out.txt", "0"], tmp_path, wine)
+    try:
+        listing = subprocess.run(["wine", TALVEN_EXE, "--list-ports"], cwd=tmp_path, env=wine.env,
+                                 stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        lines = listing.stdout.decode().replace("\r\n", "\n").splitlines()
+        [line] = [l for l in lines if l.split()[:1] == [str(number)]]
+        assert line.endswith("; " + advice) == (latency > 1), line
+        app.expect(SLAVE_PROMPT)
+        assert exchange(scanner, "MDL") == b"QRFAMTK00"
+        scanner.send_line("END")
+        app.output()
+        app.wait()
+        stderr = app.stderr().decode().replace("\r\n", "\n")
+        assert stderr.count(f"talven: COM{number}: {advice}\n") == (latency > 1), stderr
+    finally:
+        app.close()
+        subprocess.run(["wine", "reg", "delete", device, "/f"], env=wine.env, timeout=60,
+                       capture_output=True)
+        subprocess.run(["wine", "reg", "delete", serialcomm, "/v", rf"\Device\VCP{number}", "/f"],
+                       env=wine.env, timeout=60, capture_output=True)
+        wine.unlink_port(number)

@@ -20,6 +20,12 @@ std::string PortNote(const char* word, bool paths) {
   ArgumentNote note{};
   return ExplainPortWord(ReadPortWord(word, paths), paths, note) ? note.data() : "";
 }
+std::string MissingNote(const char* word, bool taken) {
+  ArgumentNote note{};
+  if (!LooksLikeSerialDeviceName(word)) return "";
+  ExplainMissingDevice(word, taken, note);
+  return note.data();
+}
 std::string PauseNote(const char* word) {
   ArgumentNote note{};
   return ExplainPauseWord(word, note) ? note.data() : "";
@@ -60,6 +66,14 @@ INSTANTIATE_TEST_SUITE_P(
         NoteCase{PortNote("3x", false),
                  "taken as port 3, the rest is not understood; give a number n or COMn"},
         NoteCase{PortNote("ttyUSB0", true), kNotAPort + ", or a device path such as /dev/ttyUSB0"},
+        NoteCase{MissingNote("ttyUSB0", true),
+                 "/dev/ttyUSB0 is not there (is the adapter plugged in?); talven --list-ports "
+                 "lists the serial ports there are; taken as port 0"},
+        NoteCase{MissingNote("cu.usbserial-10", false),
+                 "/dev/cu.usbserial-10 is not there (is the adapter plugged in?); talven "
+                 "--list-ports lists the serial ports there are"},
+        NoteCase{MissingNote("tty", true), ""}, NoteCase{MissingNote("stdin", true), ""},
+        NoteCase{MissingNote("ttyS0/x", true), ""}, NoteCase{MissingNote("ttyS 0", true), ""},
         NoteCase{PauseNote("0"), ""}, NoteCase{PauseNote(" 1"), ""},
         NoteCase{PauseNote("yes"),
                  "not a number; give 1 to wait for a key at the end or 0 not to (no wait now)"}));

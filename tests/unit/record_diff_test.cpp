@@ -82,5 +82,28 @@ TEST(DiffFormat, BlocksLikeTheMismatchLog) {
   EXPECT_EQ(FormatDiffSummary(tally), "2 same, 0 changed, 0 added, 1 removed");
 }
 
+struct ShownCase {
+  std::string_view text;
+  std::uint64_t rest;
+  std::string_view shown;
+};
+
+class DiffShownText : public ::testing::TestWithParam<ShownCase> {};
+
+// Two texts that differ never show alike: control bytes escaped, the escape character doubled.
+TEST_P(DiffShownText, ControlBytesEscaped) {
+  std::string out;
+  AppendShownText(out, GetParam().text, GetParam().rest);
+  EXPECT_EQ(out, GetParam().shown);
+}
+
+using namespace std::string_view_literals;
+INSTANTIATE_TEST_SUITE_P(
+    Texts, DiffShownText,
+    ::testing::Values(ShownCase{"01,a b\xe9~1"sv, 0, "01,a b\xe9~1"},
+                      ShownCase{"01,\0x\x1f\t\x7f~1"sv, 0, "01,\\0x\\x1f\\x09\\x7f~1"},
+                      ShownCase{"\\0"sv, 0, "\\\\0"},
+                      ShownCase{"9,xx"sv, 5000, "9,xx\\...(5000 more characters)"}));
+
 }  // namespace
 }  // namespace talven
