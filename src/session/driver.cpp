@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "clone/replaced_records.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
 #include "process/clock.h"
@@ -149,6 +150,7 @@ TransferResult RunTransfer(Session& session) {
   } else {
     std::printf("\n\n(x_x);  error\n");
   }
+  ReportReplacedRecords(session.received);
   session.ports.CloseAllPorts();
   Terminate(completed ? 0 : failedStatus);
 }
