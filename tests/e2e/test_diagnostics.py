@@ -412,6 +412,9 @@ COMPLETIONS = [
     (["--trace", "w.log", "KM504R", "3", "C"], ["COMPARE"]),
     (["--check", "my"], ["my backup.txt"]),
     (["--diff", "a.txt", "my"], ["my backup.txt"]),
+    (["--no-b"], ["--no-backup"]),
+    (["--backup", "=", "n"], ["numbered"]),
+    (["--backup", "=", "simple", "KM504R", "3", "S"], ["SLAVE"]),
 ]
 
 
