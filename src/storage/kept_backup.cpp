@@ -1,5 +1,6 @@
 #include <cerrno>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -46,7 +47,13 @@ bool BackupNameOf(const char* target, BackupControl control, char* out, std::siz
     const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
     for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
          entry.increment(error)) {
-      const std::uint64_t found = BackupNumberOf(base, entry->path().filename().string());
+      std::string name;
+      try {
+        name = entry->path().filename().string();
+      } catch (const std::exception&) {
+        continue;  // a name the narrow character set cannot hold is no name of ours
+      }
+      const std::uint64_t found = BackupNumberOf(base, name);
       if (found > number) number = found;
     }
     if (error) {
