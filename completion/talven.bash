@@ -27,6 +27,11 @@ _talven() {
   prev=${COMP_WORDS[COMP_CWORD - 1]}
   COMPREPLY=()
 
+  # Bash splits "--backup=numbered" at its "=".
+  if [[ $prev == --backup && $cur == = ]] || [[ $prev == = && ${COMP_WORDS[COMP_CWORD - 2]} == --backup ]]; then
+    COMPREPLY=($(compgen -W "simple numbered" -- "${cur#=}"))
+    return
+  fi
   case $prev in
     --trace | --check | --diff)
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
@@ -42,6 +47,7 @@ _talven() {
     if [[ -z $options_done ]]; then
       case $word in
         --) options_done=1; continue ;;
+        =) ((i++)); continue ;;  # an option's value after "="
         --trace | --check) ((i++)); continue ;;
         --diff) ((i += 2)); continue ;;
         -*) continue ;;
@@ -59,7 +65,7 @@ _talven() {
 
   if [[ -z $options_done && $cur == -* ]]; then
     COMPREPLY=($(compgen -W "--help -h --version --list-ports --trace --exit-code --check --diff
-      --no-verify --" -- "$cur"))
+      --no-verify --backup= --no-backup --" -- "$cur"))
     return
   fi
   case $position in

@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
   }
   talven::TransferOptions transfer;
   transfer.verifyBeforeSending = !options.noVerify;
+  transfer.backup = options.backup;
   // Setup sees the program name and the positional arguments only.
   std::vector<char*> positional{argv[0]};
   for (int i = options.firstPositional; i < argc; ++i) positional.push_back(argv[i]);

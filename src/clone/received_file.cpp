@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "storage/durable_file.h"
+#include "clone/replaced_records.h"
 #include "clone/transfer_lines.h"
 #include "process/exit_path.h"
 #include "serial/line_exchange.h"
@@ -173,11 +174,22 @@ bool CommitReceivedFile(ReceivedFile& received, ProgressLine& progress) {
   if (error == 0) {
     if (received.guard >= 0) TakeModeAndOwner(received.guard, received.partial);
     errno = 0;
-    if (ReplaceHeldFile(received.partial, received.guard, received.partialName, received.target)) {
-      received.committed = true;
-    } else {
-      error = errno != 0 ? errno : EIO;
+    const ReplaceFailure failure =
+        PlanKeptBackup(received)
+            ? ReplaceKeepingBackup(received.partial, received.guard, received.partialName,
+                                   received.target,
+                                   received.backupName[0] != '\0' ? received.backupName : nullptr)
+            : ReplaceFailure::kBackup;
+    if (failure == ReplaceFailure::kBackup) {
+      const int backupError = errno;
+      CloseAll(received);
+      progress.End();
+      std::printf("File Write Error (%s)\n", name);
+      ReportBackupNotKept(received, backupError);
+      return false;
     }
+    if (failure == ReplaceFailure::kNone) received.committed = true;
+    if (failure == ReplaceFailure::kReplace) error = errno != 0 ? errno : EIO;
   }
   if (received.committed) {
     CloseAll(received);

@@ -7,8 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "records/clone_file.h"
+#include "storage/kept_backup.h"
 
 namespace talven {
 
@@ -38,6 +40,10 @@ struct ReceivedFile {
   std::uint64_t size = 0;
   int writeError = 0;
   bool tornLine = false;  // a failed write left part of a line that could not be cut off
+  BackupControl backup =
+      BackupControl::kSimple;           // how the replaced file is kept; set by the session
+  char backupName[kPathMax + 32] = {};  // where it is kept; empty: nowhere
+  std::string replaceNote;              // what the replace changed, said after the result
 };
 
 // "NAME.partial"; false when it does not fit.

@@ -15,12 +15,15 @@
 #include "clone/transfer_lines.h"
 #include "models/catalogue.h"
 #include "process/clock.h"
+#include "storage/kept_backup.h"
 
 namespace talven {
 
 struct TransferOptions {
   // Master mode checks every record of the file before it sends the first (--no-verify: not).
   bool verifyBeforeSending = true;
+  // Slave keeps the file it replaces as NAME~ (--backup=numbered: NAME.~N~; --no-backup: not).
+  BackupControl backup = BackupControl::kSimple;
 };
 
 enum class TransferResult {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <map>
 
+#include "clone/replaced_records.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
 #include "process/clock.h"
@@ -163,6 +164,7 @@ TransferResult RunTransfer(Session& session) {
   } else {
     std::printf("\n\n(x_x);  error\n");
   }
+  ReportReplacedRecords(session.received);
   session.ports.CloseAllPorts();
   Terminate(completed ? 0 : failedStatus);
 }

@@ -96,6 +96,16 @@ Options ParseOptions(int argc, char** argv) {
       }
     } else if (std::strcmp(word, "--exit-code") == 0) {
       options.exitCode = true;
+    } else if (std::strcmp(word, "--no-backup") == 0) {
+      options.backup = BackupControl::kNone;
+    } else if (std::strcmp(word, "--backup") == 0) {
+      options.backup = BackupControl::kSimple;
+    } else if (std::strncmp(word, "--backup=", std::strlen("--backup=")) == 0) {
+      // The value only after "=": a word after "--backup" is MODEL.
+      if (!ParseBackupControl(word + std::strlen("--backup="), options.backup)) {
+        RefuseWord(options, word, "give simple or numbered");
+        break;
+      }
     } else if (IsOption(word, "--check")) {
       options.checkPath = TakeValue(argc, argv, index, std::strlen("--check"));
       if (options.checkPath == nullptr) {
@@ -113,7 +123,7 @@ Options ParseOptions(int argc, char** argv) {
       options.diffPaths[1] = argv[++index];
     } else if (IsOption(word, "--help") || IsOption(word, "--version") ||
                IsOption(word, "--list-ports") || IsOption(word, "--no-verify") ||
-               IsOption(word, "--exit-code")) {
+               IsOption(word, "--exit-code") || IsOption(word, "--no-backup")) {
       RefuseWord(options, word, "takes no value");
       break;
     } else {
@@ -175,6 +185,10 @@ void PrintUsage(std::FILE* out) {
                "                    (the text before the first comma); exit 0 when the same\n"
                "  --no-verify       MASTER: send FILE as it is, without first checking every\n"
                "                    record's checksum (a bad record stops the scanner midway)\n"
+               "  --backup=CONTROL  SLAVE: keep the file FILE replaces as FILE~ (simple, the\n"
+               "                    default) or as FILE.~N~, the next free N (numbered), when\n"
+               "                    the records received differ from the ones it held\n"
+               "  --no-backup       SLAVE: replace FILE without keeping the file it replaces\n"
                "  An option's value may also follow an \"=\": --trace=FILE, --diff=OLD NEW.\n"
                "\n"
                "MASTER waits for a key once the scanner is ready; without a keyboard (input\n"

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "storage/kept_backup.h"
+
 namespace talven {
 
 struct Options {
@@ -17,6 +19,8 @@ struct Options {
   const char* checkPath = nullptr;  // --check FILE
   const char* diffPaths[2] = {};    // --diff OLD NEW
   int firstPositional = 1;          // index in argv of the first positional argument
+  // --backup[=simple|numbered], --no-backup
+  BackupControl backup = BackupControl::kSimple;
   // Empty when the options were understood; else what is wrong, for "talven: " to lead: the word
   // and its reason ("--frob: unknown option") or a message ("--trace needs a file name").
   std::string error;

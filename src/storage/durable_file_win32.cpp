@@ -35,11 +35,12 @@ bool WideNames(const char* from, wchar_t* source, const char* to, wchar_t* targe
   return false;
 }
 
-// Another session holds the file when it cannot be shared. The CRT keeps the system's error code
-// of a failed open in _doserrno.
+// Another session holds the file when it cannot be shared: a hold open for writing denies others
+// writing, and so every session's open, while this session may still read it. The CRT keeps the
+// system's error code of a failed open in _doserrno.
 int Held(const char* name, int flags) {
   int fd = -1;
-  const errno_t error = _sopen_s(&fd, name, flags | _O_BINARY, _SH_DENYRW, _S_IREAD | _S_IWRITE);
+  const errno_t error = _sopen_s(&fd, name, flags | _O_BINARY, _SH_DENYWR, _S_IREAD | _S_IWRITE);
   if (error == 0) return fd;
   errno = error == EACCES && _doserrno == ERROR_SHARING_VIOLATION ? EBUSY : error;
   return -1;

@@ -88,7 +88,10 @@ def test_files_are_never_lost(run, scanner, tmp_path, monkeypatch, case):
         app = run("KM504R", scanner.path, "SLAVE", "out.txt", "0")
         receive(app, scanner, NEW)
         assert COMPLETE.search(app.output()) and target.read_bytes() == NEW_BYTES
-        assert aside.read_bytes() == KEPT and not partial.exists() and app.stderr() == b""
+        assert aside.read_bytes() == KEPT and not partial.exists()
+        assert app.stderr() == (b"talven: out.txt: 0 same, 1 changed, 5 added, 2 removed against the "
+                                b"backup it replaced, kept as out.txt~ (talven --diff out.txt~ "
+                                b"out.txt shows them)\n")
     elif case == "link and mode":
         real = tmp_path / "real"
         real.mkdir()
@@ -195,6 +198,11 @@ FAULTS = [("SLAVE", "openat", "partial", "EIO", 1), ("SLAVE", "write", "partial"
           ("SLAVE", "fsync", "partial", "EIO", 1),
           ("SLAVE", "rename", "partial", "EIO", 1), ("SLAVE", "close", "target", "EIO", 1),
           ("SLAVE", "fsync", "folder", "EIO", 1), ("SLAVE", "openat", "folder", "EIO", 1),
+          # Keeping the replaced file: its link, the copy where there are no links, the renames.
+          ("SLAVE", "linkat", "backup", "EIO", 1), ("SLAVE", "linkat", "backup", "EPERM", 1),
+          ("SLAVE", "linkat+write", "backup", "EXDEV", 1),
+          ("SLAVE", "linkat+fsync", "backup", "EOPNOTSUPP", 1), ("SLAVE", "rename", "backup", "EIO", 1),
+          ("SLAVE", "close", "target", "EIO", 2),
           ("COMPARE", "openat", "log", "ENOSPC", 1),
           ("COMPARE", "write", "log", "EIO", 1), ("COMPARE", "fsync", "log", "EIO", 1),
           ("COMPARE", "close", "log", "EIO", 1), ("COMPARE", "fsync", "folder", "EIO", 1)] + [
@@ -210,6 +218,7 @@ def test_faults_on_the_way_to_the_disk(run, scanner, tmp_path, monkeypatch, mode
         if not strace_works():
             pytest.skip("strace is not installed or cannot trace here")
         names = {"partial": ["out.txt.partial"], "target": ["out.txt"], "folder": ["."],
+                 "backup": ["out.txt", "out.txt~", "out.txt~.new"],
                  "log": log_names(time.time())}[where]
         # Named as the program names them, and as their descriptors resolve.
         paths = names + [tmp_path / n for n in names]
@@ -251,9 +260,11 @@ def test_faults_on_the_way_to_the_disk(run, scanner, tmp_path, monkeypatch, mode
         scanner.send_line("END")
         out = app.output()
         assert app.wait() in (0, 255)
-    # The tracer's own notes aside.
-    said = b"".join(line for line in app.stderr().splitlines(keepends=True)
-                    if not line.startswith(b"strace: "))
+    # The tracer's own notes aside; a replace says what it changed.
+    lines = [line for line in app.stderr().splitlines(keepends=True)
+             if not line.startswith(b"strace: ")]
+    note = b"talven: out.txt: 0 same, 1 changed, 5 added, 2 removed against the backup it replaced"
+    said = b"".join(line for line in lines if not line.startswith(note))
     if mode == "COMPARE":
         logs = list(tmp_path.glob("*.log"))
         assert not COMPLETE.search(out) and len(logs) <= 1
@@ -261,8 +272,17 @@ def test_faults_on_the_way_to_the_disk(run, scanner, tmp_path, monkeypatch, mode
                 ) in (said if call != "openat" else out)
         return
     kept = "".join(r + "\r\n" for r in answered).encode()
-    # A failed close comes after the data is safe; every other fault means no "complete".
-    assert call == "SIGKILL" or bool(COMPLETE.search(out)) == (call == "close")
+    backup = tmp_path / "out.txt~"
+    # The old records are in FILE or in FILE~ at every moment, and no temporary name is left.
+    assert (backup.read_bytes() if backup.exists() else OLD) == OLD
+    assert target.read_bytes() == OLD or backup.exists()
+    assert not (tmp_path / "out.txt~.new").exists()
+    # The line on what changed comes with a replace, and only then.
+    assert (said != b"".join(lines)) == (target.read_bytes() != OLD)
+    # A failed close comes after the data is safe, and a file system without hard links has the
+    # replaced file copied; every other fault means no "complete".
+    assert call == "SIGKILL" or bool(COMPLETE.search(out)) == (
+        call == "close" or (call, error) == ("linkat", "EPERM"))
     if call != "SIGKILL" and COMPLETE.search(out):
         assert target.read_bytes() == kept and not partial.exists() and said == b""
         return

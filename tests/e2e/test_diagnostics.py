@@ -224,6 +224,8 @@ def test_name_typed_at_the_prompt_that_fails_is_explained_too(run, tmp_path):
      "talven: nodir/wire.log: No such file or directory\n"),
     (["--trace=", "KM504R"], "talven: --trace needs a file name\nTry 'talven --help'.\n"),
     (["--exit-code=1", "KM504R"], "talven: --exit-code=1: takes no value\nTry 'talven --help'.\n"),
+    (["--backup=", "KM504R"], "talven: --backup=: give simple or numbered\nTry 'talven --help'.\n"),
+    (["--no-backup=1"], "talven: --no-backup=1: takes no value\nTry 'talven --help'.\n"),
 ])
 def test_unusable_command_line_starts_nothing(tmp_path, args, message):
     result = talven(*args, cwd=tmp_path)
@@ -410,6 +412,9 @@ COMPLETIONS = [
     (["--trace", "w.log", "KM504R", "3", "C"], ["COMPARE"]),
     (["--check", "my"], ["my backup.txt"]),
     (["--diff", "a.txt", "my"], ["my backup.txt"]),
+    (["--no-b"], ["--no-backup"]),
+    (["--backup", "=", "n"], ["numbered"]),
+    (["--backup", "=", "simple", "KM504R", "3", "S"], ["SLAVE"]),
 ]
 
 

@@ -233,7 +233,7 @@ def test_named_file_is_replaced_whole_or_not_at_all(run, scanner, tmp_path, monk
     if end == "complete":
         assert COMPLETE.search(out)
         assert target.read_bytes() == received and not partial.exists()
-        assert b"kept" not in app.stderr()
+        assert b"records kept" not in app.stderr()  # kept in FILE.partial: only on failure
         return
     assert target.read_bytes() == OLD if old else not target.exists()
     # SIGKILL leaves no word, but what was answered had reached the system before the wait.
@@ -290,12 +290,16 @@ def test_records_reach_the_disk_before_they_replace_the_file(run, scanner, tmp_p
     app.output()
     assert app.wait() == 0
     calls = trace.read_text()
-    opened = dict(re.findall(r'openat\([^"]*"([^"]*)", [^)]*\)\s+= (\d+)', calls))
-    steps = re.findall(r'^(?:\d+ +)?(f(?:data)?sync\((\d+)\)|rename\w*\([^)]*"out\.txt\.partial"'
-                       r', [^)]*"out\.txt"\))\s+= 0', calls, re.M)
+    opened = {}  # the first descriptor of each name: later opens only read
+    for name, fd in re.findall(r'openat\([^"]*"([^"]*)", [^)]*\)\s+= (\d+)', calls):
+        opened.setdefault(name, fd)
+    steps = re.findall(r'^(?:\d+ +)?(f(?:data)?sync\((\d+)\)|rename\w*\([^)]*"out\.txt(?:\.partial|~\.new)"'
+                       r', [^)]*"out\.txt~?"\))\s+= 0', calls, re.M)
     if complete:
-        # The data, then the rename, then the folder that holds the new name.
+        # The data, then the old file kept as out.txt~, the rename, then the folder that holds the
+        # new names.
         assert steps == [(f"fsync({opened['out.txt.partial']})", opened["out.txt.partial"]),
+                         ('rename("out.txt~.new", "out.txt~")', ""),
                          ('rename("out.txt.partial", "out.txt")', ""),
                          (f"fsync({opened['.']})", opened["."])], calls
     else:

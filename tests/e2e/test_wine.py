@@ -362,3 +362,92 @@ def test_ftdi_latency_timer_above_one_ms_is_named(wine, scanner, tmp_path, laten
         subprocess.run(["wine", "reg", "delete", serialcomm, "/v", rf"\Device\VCP{number}", "/f"],
                        env=wine.env, timeout=60, capture_output=True)
         wine.unlink_port(number)
+
+
+# --- The backup a Slave replace keeps ------------------------------------------------------------
+
+KEEP_OLD = [record(f"{k:04X},CH{k},old") for k in (0, 1, 2, 9)]
+KEEP_NEW = [KEEP_OLD[0]] + [record(f"{k:04X},CH{k},new") for k in range(1, 6)]
+KEEP_OLD_BYTES = "".join(r + "\r\n" for r in KEEP_OLD).encode()
+KEEP_NEW_BYTES = "".join(r + "\r\n" for r in KEEP_NEW).encode()
+KEEP_NOTE = (b"talven: out.txt: 1 same, 2 changed, 3 added, 1 removed against the backup it "
+             b"replaced, kept as %s (talven --diff %s out.txt shows them)\n")
+ANCIENT = b"ancient\r\n"
+
+# case: (options, files before, files after (None: absent), standard error, status or None for a
+# completed session, native only). File names are in tmp_path; "DIR" makes a folder.
+KEEP_CASES = {
+    "replaced backup kept": ((), {}, {"out.txt~": KEEP_OLD_BYTES},
+                             KEEP_NOTE % (b"out.txt~", b"out.txt~"), None, False),
+    "second replace keeps the file it replaced": (
+        (), {"out.txt~": ANCIENT}, {"out.txt~": KEEP_OLD_BYTES},
+        KEEP_NOTE % (b"out.txt~", b"out.txt~"), None, False),
+    "same records leave the backup alone": (
+        (), {"out.txt": KEEP_NEW_BYTES, "out.txt~": ANCIENT}, {"out.txt~": ANCIENT},
+        b"talven: out.txt: the same 6 records as before\n", None, False),
+    "no backup": (("--no-backup",), {}, {"out.txt~": None},
+                  b"talven: out.txt: 1 same, 2 changed, 3 added, 1 removed against the backup it "
+                  b"replaced, not kept (--no-backup)\n", None, False),
+    "numbered": (("--backup=numbered",), {"out.txt.~1~": ANCIENT, "out.txt~": ANCIENT},
+                 {"out.txt.~1~": ANCIENT, "out.txt.~2~": KEEP_OLD_BYTES, "out.txt~": ANCIENT},
+                 KEEP_NOTE % (b"out.txt.~2~", b"out.txt.~2~"), None, False),
+    "first numbered": (("--backup=numbered",), {}, {"out.txt.~1~": KEEP_OLD_BYTES},
+                       KEEP_NOTE % (b"out.txt.~1~", b"out.txt.~1~"), None, False),
+    "backup that cannot be written": (
+        (), {"out.txt~": "DIR"}, {"out.txt": KEEP_OLD_BYTES, "out.txt.partial": KEEP_NEW_BYTES},
+        b"--no-backup replaces it without keeping one", 0, False),
+    "first backup": ((), {"out.txt": None}, {"out.txt~": None}, b"", None, False),
+    "link": ((), {"real/out.txt": KEEP_OLD_BYTES, "out.txt": "LINK"},
+             {"real/out.txt": KEEP_NEW_BYTES, "real/out.txt~": KEEP_OLD_BYTES, "out.txt~": None},
+             KEEP_NOTE % (b"real/out.txt~", b"real/out.txt~"), None, True),
+    "unknown control": (("--backup=always",), {}, {"out.txt": KEEP_OLD_BYTES, "out.txt~": None},
+                        b"talven: --backup=always: give simple or numbered\nTry 'talven --help'.\n", 2, False),
+}
+
+
+@pytest.mark.parametrize("case", KEEP_CASES)
+def test_slave_keeps_the_backup_it_replaces(platform, scanner, tmp_path, case):
+    options, before, after, said, status, native_only = KEEP_CASES[case]
+    if native_only and platform.name == "wine":
+        pytest.skip("links are not followed on Windows")
+    (tmp_path / "real").mkdir()
+    (tmp_path / "out.txt").write_bytes(KEEP_OLD_BYTES)
+    for name, content in before.items():
+        path = tmp_path / name
+        if content is None:
+            path.unlink()
+        elif content == "DIR":
+            path.mkdir()
+        elif content == "LINK":
+            path.unlink()
+            path.symlink_to("real/out.txt")
+            (tmp_path / "real/out.txt").chmod(0o640)
+        else:
+            path.write_bytes(content)
+    app = platform.start(*options, "KM504R", platform.port(scanner), "SLAVE", "out.txt", "0")
+    if status == 2:
+        assert app.wait() == 2
+    else:
+        app.expect(SLAVE_PROMPT)
+        assert exchange(scanner, "MDL") == b"QRFAMTK00"
+        for r in KEEP_NEW:
+            assert exchange(scanner, "CLN " + r) == b"OK"
+        scanner.send_line("END")
+        out = app.output()
+        assert app.wait() == 0
+        assert bool(COMPLETE.search(out)) == (status is None)
+        if status is None:
+            assert (tmp_path / "out.txt").read_bytes() == KEEP_NEW_BYTES
+            assert not (tmp_path / "out.txt.partial").exists()
+        else:
+            assert out.endswith(b"File Write Error (out.txt)\r\n" + ERROR_LINE)
+    stderr = app.stderr().replace(b"\r\n", b"\n")
+    assert stderr == said if status is None or status == 2 else said in stderr, stderr
+    for name, content in after.items():
+        path = tmp_path / name
+        assert (path.read_bytes() if path.exists() else None) == content, name
+    assert not list(tmp_path.glob("**/*.new"))
+    if case == "link":
+        assert (tmp_path / "out.txt").is_symlink()
+        assert (tmp_path / "real/out.txt~").stat().st_mode & 0o777 == 0o640
+        assert (tmp_path / "real/out.txt").stat().st_mode & 0o777 == 0o640

@@ -1,0 +1,84 @@
+#include <share.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "storage/durable_file.h"
+#include "storage/kept_backup.h"
+#include "storage/system_error_win32.h"
+
+namespace talven {
+
+namespace {
+
+inline constexpr int kWideMax = MAX_PATH * 4;
+
+// A name as the system's wide string; false with EINVAL when it cannot be converted.
+bool WideName(const char* name, wchar_t* out) {
+  if (MultiByteToWideChar(CP_ACP, 0, name, -1, out, kWideMax) > 0) return true;
+  errno = EINVAL;
+  return false;
+}
+
+// Whether ReplaceFileW can put the replaced file under `backup`: nothing there, or a file that may
+// be deleted. Asked before anything moves, so that a backup that cannot be kept stops the replace
+// with `to` untouched.
+bool BackupNameTakes(const wchar_t* backup) {
+  const DWORD attributes = GetFileAttributesW(backup);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    errno = EISDIR;
+    return false;
+  }
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    errno = EACCES;
+    return false;
+  }
+  const HANDLE file =
+      CreateFileW(backup, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    errno = ErrnoForLastError();
+    return false;
+  }
+  CloseHandle(file);
+  return true;
+}
+
+}  // namespace
+
+std::FILE* ReadHeldFile(const char* name) {
+  // The holds let others read (only): this session's own reads.
+  return _fsopen(name, "rb", _SH_DENYNO);
+}
+
+ReplaceFailure ReplaceKeepingBackup(int& fromFd, int& toFd, const char* from, const char* to,
+                                    const char* backup) {
+  if (backup == nullptr || toFd < 0) {
+    errno = 0;
+    return ReplaceHeldFile(fromFd, toFd, from, to) ? ReplaceFailure::kNone
+                                                   : ReplaceFailure::kReplace;
+  }
+  // Windows renames no file that is open without delete sharing: the holds end just before.
+  CloseDescriptor(fromFd);
+  CloseDescriptor(toFd);
+  wchar_t source[kWideMax];
+  wchar_t target[kWideMax];
+  wchar_t kept[kWideMax];
+  if (!WideName(from, source) || !WideName(to, target)) return ReplaceFailure::kReplace;
+  if (!WideName(backup, kept) || !BackupNameTakes(kept)) return ReplaceFailure::kBackup;
+  // The replaced file keeps its attributes and access rights under the backup name.
+  if (ReplaceFileW(target, source, kept, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+    return ReplaceFailure::kNone;
+  }
+  const DWORD code = GetLastError();
+  errno = ErrnoForLastError();
+  const int error = errno;
+  // The old file went to the backup name, the new one did not follow: the old one goes back.
+  if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) MoveFileExW(kept, target, MOVEFILE_WRITE_THROUGH);
+  errno = error;
+  return ReplaceFailure::kReplace;
+}
+
+}  // namespace talven
