@@ -6,11 +6,11 @@
 
 #include "backup/backup_commands.h"
 #include "clone/transfer.h"
+#include "discovery/port_list.h"
 #include "process/exit_path.h"
-#include "serial/port_list.h"
-#include "serial/wire_trace.h"
 #include "session/driver.h"
 #include "session/options.h"
+#include "trace/wire_trace.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-// The floor of the serial link: the port registry, its per-platform backends, the line exchange and
-// the wire trace. Files here include this folder and the ground below it, never the transfers or
+// The floor of the serial link: the port registry, its per-platform backends and the line exchange.
+// Files here include this folder, the wire trace and the ground below it, never the transfers or
 // the session.
 //
 // The port registry: the program's only access to serial hardware. A session owns one; every

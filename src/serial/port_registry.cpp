@@ -7,7 +7,7 @@
 
 #include "serial/port.h"
 #include "serial/port_backend.h"
-#include "serial/wire_trace.h"
+#include "trace/wire_trace.h"
 
 namespace talven {
 namespace {

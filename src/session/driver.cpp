@@ -10,9 +10,9 @@
 #include "process/signals.h"
 #include "serial/line_exchange.h"
 #include "serial/port.h"
-#include "serial/wire_trace.h"
 #include "session/session.h"
 #include "session/setup.h"
+#include "trace/wire_trace.h"
 
 namespace talven {
 

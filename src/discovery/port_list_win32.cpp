@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-#include "serial/port_list.h"
+#include "discovery/port_list.h"
 
 namespace talven {
 namespace {
