@@ -28,7 +28,7 @@ inline constexpr int kSendsPerRecord = 10;
 struct SentBytes {
   std::FILE* file = nullptr;
   std::vector<char> storage;
-  OwnedFile kept;
+  OwnedFile kept;  // over storage, so declared after it: it closes first
 };
 
 // false when a signal came by the end of the wait: nothing may be sent then.
