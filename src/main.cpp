@@ -6,11 +6,11 @@
 
 #include "backup/backup_commands.h"
 #include "clone/transfer.h"
+#include "discovery/port_list.h"
 #include "process/exit_path.h"
-#include "serial/port_list.h"
-#include "serial/wire_trace.h"
 #include "session/driver.h"
 #include "session/options.h"
+#include "trace/wire_trace.h"
 
 namespace {
 
@@ -41,20 +41,25 @@ int main(int argc, char** argv) {
   if (options.diffPaths[0] != nullptr) {
     return talven::RunDiffCommand(options.diffPaths[0], options.diffPaths[1]);
   }
-  talven::WireTrace trace;
-  if (options.tracePath != nullptr && !trace.Start(options.tracePath)) {
-    talven::ReportError(options.tracePath,
-                        errno == EEXIST ? "is there and is not a wire trace; give another name"
-                                        : std::strerror(errno));
-    return kUsageStatus;
+  talven::SessionEnd end;
+  {
+    // Closed with this block, before the process ends.
+    talven::WireTrace trace;
+    if (options.tracePath != nullptr && !trace.Start(options.tracePath)) {
+      talven::ReportError(options.tracePath,
+                          errno == EEXIST ? "is there and is not a wire trace; give another name"
+                                          : std::strerror(errno));
+      return kUsageStatus;
+    }
+    talven::TransferOptions transfer;
+    transfer.verifyBeforeSending = !options.noVerify;
+    transfer.backup = options.backup;
+    // Setup sees the program name and the positional arguments only.
+    std::vector<char*> positional{argv[0]};
+    for (int i = options.firstPositional; i < argc; ++i) positional.push_back(argv[i]);
+    positional.push_back(nullptr);
+    end = talven::RunSession(trace, transfer, static_cast<int>(positional.size() - 1),
+                             positional.data(), options.exitCode ? 1 : 0);
   }
-  talven::TransferOptions transfer;
-  transfer.verifyBeforeSending = !options.noVerify;
-  transfer.backup = options.backup;
-  // Setup sees the program name and the positional arguments only.
-  std::vector<char*> positional{argv[0]};
-  for (int i = options.firstPositional; i < argc; ++i) positional.push_back(argv[i]);
-  positional.push_back(nullptr);
-  talven::RunSession(trace, transfer, static_cast<int>(positional.size() - 1), positional.data(),
-                     options.exitCode ? 1 : 0);
+  return talven::EndProcess(end.status, end.pauseForKey);
 }

@@ -2,14 +2,15 @@
 #include <cstdio>
 #include <cstring>
 
-#include "records/clone_file.h"
-#include "storage/durable_file.h"
-#include "records/record.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
 #include "process/clock.h"
 #include "process/exit_path.h"
+#include "records/clone_file.h"
+#include "records/record.h"
 #include "serial/line_exchange.h"
+#include "storage/durable_file.h"
+#include "storage/owned_file.h"
 
 namespace talven {
 
@@ -18,10 +19,11 @@ namespace {
 // Past this many names taken in one second something else is wrong.
 inline constexpr unsigned kLogNameTries = 999;
 
-// The log is named after the moment the compare began, not after the first difference.
+// The log is named after the moment the compare began, not after the first difference. It is
+// closed when the compare ends, however it ends.
 struct MismatchLog {
   char name[64] = {};
-  std::FILE* file = nullptr;
+  OwnedFile file;
   long errorCount = 0;
   CalendarDate date;
   TimeOfDay time;
@@ -62,38 +64,35 @@ bool ReportMismatch(TransferLine& line, MismatchLog& log, const char* fileLine,
   // "Recive" as spelled since the first release: people's scripts match these lines.
   std::printf(" Recive Data=%s\n", received);
   if (log.file == nullptr) {
-    log.file = CreateLog(log);
+    log.file.reset(CreateLog(log));
     if (log.file == nullptr) {
       const int error = errno;
       std::printf("File Open Error (%s)\n", log.name);
       ReportError(log.name, std::strerror(error));
       return false;
     }
-    TrackOpenFile(log.file);
-    FlushBeforeEveryWait(line, log.file);
+    FlushBeforeEveryWait(line, log.file.get());
   }
   // After a failed write the log stops, so that what it holds is every difference up to a point,
   // without a gap; the end of the compare reports it.
-  if (std::ferror(log.file) != 0) return true;
+  std::FILE* file = log.file.get();
+  if (std::ferror(file) != 0) return true;
   char count[40];
   std::snprintf(count, sizeof count, "Error Count =%ld\n", log.errorCount);
-  WriteText(log.file, count);
-  WriteText(log.file, " Master Data=");
-  WriteText(log.file, fileLine);
+  WriteText(file, count);
+  WriteText(file, " Master Data=");
+  WriteText(file, fileLine);
   // The log keeps the same spelling; stored logs and the tools that read them expect it.
-  WriteText(log.file, "\n Recive Data=");
-  WriteText(log.file, received);
-  WriteText(log.file, "\n\n");
+  WriteText(file, "\n Recive Data=");
+  WriteText(file, received);
+  WriteText(file, "\n\n");
   return true;
 }
 
-}  // namespace
-
-TransferResult RunCompare(CloneSession& session) {
+TransferResult Compare(CloneSession& session, MismatchLog& log) {
   TransferLine& line = session.line;
   FlushBeforeEveryWait(line, nullptr);
   PrintScannerIsMasterPrompt();
-  MismatchLog log;
   ReadDateAndTime(log.date, log.time);
   NameLog(log, 1);
 
@@ -111,7 +110,8 @@ TransferResult RunCompare(CloneSession& session) {
       PrintProgressMark(line.progress, received, model.progressInterval);
       ++received;
       // A record past the end of the file has no partner: that is a difference too.
-      const bool paired = ReadTextLine(session.settings.cloneFile, fileLine, kLineBufferSize) > 0;
+      const bool paired =
+          ReadTextLine(session.settings.cloneFile.get(), fileLine, kLineBufferSize) > 0;
       TrimTrailingNewlines(fileLine);
       if ((!paired || std::strcmp(command.argument, fileLine) != 0) &&
           !ReportMismatch(line, log, fileLine, command.argument)) {
@@ -121,7 +121,7 @@ TransferResult RunCompare(CloneSession& session) {
     if (command.Is("END")) break;
   }
   // So is every line of the file that no record came for.
-  while (ReadTextLine(session.settings.cloneFile, fileLine, kLineBufferSize) > 0) {
+  while (ReadTextLine(session.settings.cloneFile.get(), fileLine, kLineBufferSize) > 0) {
     TrimTrailingNewlines(fileLine);
     if (!ReportMismatch(line, log, fileLine, "")) return TransferResult::kAbandoned;
   }
@@ -130,8 +130,8 @@ TransferResult RunCompare(CloneSession& session) {
   if (log.file != nullptr) {
     // On the disk before the result says what it holds.
     // The log's name in its folder must survive a power loss as well as its data.
-    const bool synced = SyncFile(log.file);
-    const bool closed = CloseTrackedFile(log.file);
+    const bool synced = SyncFile(log.file.get());
+    const bool closed = CloseOwnedFile(log.file);
     if (!closed || !synced || !SyncFolderOf(log.name)) {
       ReportError(log.name, "the mismatch log could not be written completely");
     }
@@ -142,6 +142,16 @@ TransferResult RunCompare(CloneSession& session) {
     ReportError(session.settings.fileName, reason);
   }
   return log.errorCount == 0 ? TransferResult::kCompleted : TransferResult::kFailed;
+}
+
+}  // namespace
+
+TransferResult RunCompare(CloneSession& session) {
+  MismatchLog log;
+  const TransferResult result = Compare(session, log);
+  // The log goes with this function: no later wait may flush it.
+  FlushBeforeEveryWait(session.line, nullptr);
+  return result;
 }
 
 }  // namespace talven

@@ -2,18 +2,20 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
-#include "records/clone_check.h"
-#include "records/clone_file.h"
-#include "records/record.h"
-#include "records/record_reader.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
 #include "process/clock.h"
 #include "process/console.h"
 #include "process/exit_path.h"
 #include "process/signals.h"
+#include "records/clone_check.h"
+#include "records/clone_file.h"
+#include "records/record.h"
+#include "records/record_reader.h"
 #include "serial/line_exchange.h"
+#include "storage/owned_file.h"
 
 namespace talven {
 
@@ -21,24 +23,35 @@ namespace {
 
 inline constexpr int kSendsPerRecord = 10;
 
-void WaitUntilReady() {
+// What Master sends: the clone file, or once it is checked a stream of its own over the bytes it
+// checked, closed when Master ends.
+struct SentBytes {
+  std::FILE* file = nullptr;
+  std::vector<char> storage;
+  OwnedFile kept;  // over storage, so declared after it: it closes first
+};
+
+// false when a signal came by the end of the wait: nothing may be sent then.
+bool WaitUntilReady() {
   std::printf("\nPress Scanner's \"SCAN\" key (The scanner is a clone SLAVE unit) !!\n");
   std::printf("Are you ready ? (Press any key)\n");
   std::fflush(stdout);
   if (WaitForKey()) {
     ReadKey();
-  } else {
+  } else if (TakenSignal() == 0) {
     ReportError("console", "no keyboard to wait on; starting at once");
   }
+  if (TakenSignal() != 0) return false;
   std::printf("\n");
+  return true;
 }
 
 // Nothing is sent from a file the scanner would refuse partway: it would be left half programmed.
 // false, with the reason on standard error, when nothing may be sent.
-bool CheckBeforeSending(CloneSession& session) {
+bool CheckBeforeSending(CloneSession& session, SentBytes& sent) {
   const char* name = session.settings.fileName;
   // What is checked is what is sent: the bytes are read once and kept.
-  std::FILE* bytes = KeepFileBytes(session.settings.cloneFile, session.keptBytes);
+  std::FILE* bytes = KeepFileBytes(sent.file, sent.storage);
   if (bytes == nullptr) {
     char tooLarge[96];
     std::snprintf(tooLarge, sizeof tooLarge,
@@ -47,11 +60,11 @@ bool CheckBeforeSending(CloneSession& session) {
     ReportError(name, errno == EFBIG ? tooLarge : std::strerror(errno));
     return false;
   }
-  if (bytes != session.settings.cloneFile) {
-    TrackOpenFile(bytes);
-    session.settings.cloneFile = bytes;
+  if (bytes != sent.file) {
+    sent.kept.reset(bytes);
+    sent.file = bytes;
   }
-  const CloneFileCheck check = CheckCloneFile(session.settings.cloneFile);
+  const CloneFileCheck check = CheckCloneFile(sent.file);
   char what[kFileNameMax + 32];
   for (std::uint32_t i = 0; i < check.faultCount && i < CloneFileCheck::kFaultsKept; ++i) {
     std::snprintf(what, sizeof what, "%s line %u", name, unsigned{check.faults[i].line});
@@ -70,11 +83,11 @@ bool CheckBeforeSending(CloneSession& session) {
     return false;
   }
   // The kept bytes are read a second time to send them.
-  if (std::fseek(session.settings.cloneFile, 0, SEEK_SET) != 0) {
+  if (std::fseek(sent.file, 0, SEEK_SET) != 0) {
     ReportError(name, "cannot be read twice to check it first; --no-verify sends it unchecked");
     return false;
   }
-  std::clearerr(session.settings.cloneFile);
+  std::clearerr(sent.file);
   return true;
 }
 
@@ -136,11 +149,13 @@ void ReportRefusedRecord(const char* fileName, std::uint32_t number, const char*
 }  // namespace
 
 TransferResult RunMaster(CloneSession& session) {
-  if (session.settings.options.verifyBeforeSending && !CheckBeforeSending(session)) {
+  SentBytes bytes;
+  bytes.file = session.settings.cloneFile.get();
+  if (session.settings.options.verifyBeforeSending && !CheckBeforeSending(session, bytes)) {
     return TransferResult::kAbandoned;
   }
   TransferLine& line = session.line;
-  WaitUntilReady();
+  if (!WaitUntilReady()) return TransferResult::kInterrupted;
   FlushBeforeEveryWait(line, nullptr);
   ReadTimeOfDay(session.stopwatch.start);
   char* const reply = line.receive;
@@ -156,7 +171,7 @@ TransferResult RunMaster(CloneSession& session) {
   // The record follows the prefix; the reader's limit is what the buffer has left for it, so the
   // whole command fits with its terminator. The reader takes a record with its line end in one
   // read, as the check before sending read it.
-  RecordReader reader(session.settings.cloneFile);
+  RecordReader reader(bytes.file);
   const std::uint32_t groupSize = std::uint32_t{session.settings.progressScale} + 1;
   std::uint32_t sent = 0;
   std::uint16_t sessionSum = 0;

@@ -29,8 +29,7 @@ void CloseAll(ReceivedFile& received) {
 
 // Any end but a completed transfer: the records stored so far are kept and counted. A partial file
 // this session made and stored nothing in is taken away again.
-void KeepPartialFile(void* object) {
-  ReceivedFile& received = *static_cast<ReceivedFile*>(object);
+void KeepPartialFile(ReceivedFile& received) {
   if (!received.committed && received.own) {
     if (received.stored == 0) {
       CloseDescriptor(received.partial);
@@ -88,6 +87,10 @@ bool Fail(ReceivedFile& received, const char* what) {
 
 }  // namespace
 
+ReceivedFile::~ReceivedFile() {
+  KeepPartialFile(*this);
+}
+
 bool PartialNameOf(const char* name, char* out, std::size_t capacity) {
   const int length = std::snprintf(out, capacity, "%s%s", name, kPartialSuffix);
   return length >= 0 && static_cast<std::size_t>(length) < capacity;
@@ -127,7 +130,6 @@ bool OpenReceivedFile(ReceivedFile& received, const char* name) {
     if (received.earlier < 0) return Fail(received, received.partialName);
     received.earlierExists = true;
   }
-  RunOnExit(KeepPartialFile, &received);
   return true;
 }
 

@@ -24,6 +24,14 @@ inline constexpr std::size_t kPathMax = kFileNameMax + 64;
 
 // What one session knows of its received file: held by the session, handed to the calls below.
 struct ReceivedFile {
+  ReceivedFile() = default;
+  // Any end but a completed transfer keeps the records stored so far in the partial file and says
+  // so; an empty partial file this session made is taken away. Every file is closed.
+  ~ReceivedFile();
+  ReceivedFile(const ReceivedFile&) = delete;
+  // Only an empty one is assigned: OpenReceivedFile starts afresh.
+  ReceivedFile& operator=(const ReceivedFile&) = default;
+
   char name[kFileNameMax + 1] = {};  // as the user gave it
   char target[kPathMax] = {};        // the file replaced: NAME, or the file its links end at
   char partialName[kPathMax + sizeof kPartialSuffix] = {};

@@ -8,14 +8,14 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <vector>
 
-#include "records/clone_file.h"
 #include "clone/received_file.h"
 #include "clone/transfer_lines.h"
 #include "models/catalogue.h"
 #include "process/clock.h"
+#include "records/clone_file.h"
 #include "storage/kept_backup.h"
+#include "storage/owned_file.h"
 
 namespace talven {
 
@@ -31,16 +31,15 @@ enum class TransferResult {
   kFailed,       // the result line says "error"
   kAbandoned,    // the reason is on standard error already; the session ends at once with -1
   kPortFailed,   // the port stopped working under the transfer (kPortStoppedText)
-  kInterrupted,  // a signal arrived; the session leaves through the exit path
+  kInterrupted,  // a signal arrived; the session ends at once with its status
 };
 
 // What setup chose for the transfer: the clone file and how it is moved. The session keeps the one
 // copy; its transfer works on it.
 struct TransferSettings {
   char fileName[kFileNameMax + 1] = {};
-  // Master and Compare: the open clone file, tracked by the exit path (Master's check puts the
-  // bytes it kept in its place).
-  std::FILE* cloneFile = nullptr;
+  // Master and Compare: the open clone file, closed with the session's settings.
+  OwnedFile cloneFile;
   bool checksumRequired = false;
   std::uint16_t progressScale = 0;
   TransferOptions options;
@@ -58,8 +57,6 @@ struct CloneSession {
   TransferSettings& settings;
   // Slave: the file the records go to.
   ReceivedFile& received;
-  // Master: the clone file's bytes as they were checked, and are sent.
-  std::vector<char> keptBytes;
   Stopwatch stopwatch;
 };
 

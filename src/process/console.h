@@ -9,11 +9,12 @@ namespace talven {
 bool KeyAvailable();
 
 // Blocks in the OS until KeyAvailable() would be true. Returns false when there is no console to
-// read (no controlling terminal) or it cannot be read; a pending signal ends the wait through the
-// exit path.
+// read (no controlling terminal) or it cannot be read, and when a signal is recorded: TakenSignal()
+// tells an interrupted wait from a missing console, and the caller returns.
 bool WaitForKey();
 
-// Waits for one key press and returns its code without echo; -1 when the console cannot be read.
+// Waits for one key press and returns its code without echo; -1 when the console cannot be read or
+// a signal ended the wait.
 int ReadKey();
 
 // As ReadKey, then writes the code to the console as one character.

@@ -13,8 +13,8 @@
 #include <cstring>
 
 #include "process/console.h"
-#include "process/exit_path.h"
 #include "process/keymap.h"
+#include "process/signals.h"
 
 namespace talven {
 
@@ -98,17 +98,14 @@ enum class Readiness { kReadable, kTimeout, kFailed };
 Readiness PollTty(int fd, int timeoutMs) {
   pollfd entry{fd, POLLIN, 0};
   const int result = poll(&entry, 1, timeoutMs);
-  if (result < 0) {
-    if (errno != EINTR) return Readiness::kFailed;
-    CheckInterrupt();
-    return Readiness::kTimeout;
-  }
+  if (result < 0) return errno == EINTR ? Readiness::kTimeout : Readiness::kFailed;
   if (result == 0) return Readiness::kTimeout;
   if ((entry.revents & POLLIN) != 0) return Readiness::kReadable;
   return Readiness::kFailed;  // hangup or error without data
 }
 
-// Reads into buffer[length..capacity). Zero bytes after poll() reported input means a hangup.
+// Reads into buffer[length..capacity). Zero bytes after poll() reported input means a hangup; a
+// read that a signal ended is no input either.
 bool ReadMore(int fd, unsigned char* buffer, std::size_t& length, std::size_t capacity) {
   for (;;) {
     const ssize_t count = read(fd, buffer + length, capacity - length);
@@ -116,8 +113,7 @@ bool ReadMore(int fd, unsigned char* buffer, std::size_t& length, std::size_t ca
       length += static_cast<std::size_t>(count);
       return true;
     }
-    if (count == 0 || errno != EINTR) return false;
-    CheckInterrupt();
+    if (count == 0 || errno != EINTR || TakenSignal() != 0) return false;
   }
 }
 
@@ -133,7 +129,8 @@ bool MoreArrives(int fd, std::chrono::steady_clock::time_point deadline) {
       case Readiness::kFailed:
         return false;
       case Readiness::kTimeout:
-        break;  // interrupted or timed out: the deadline decides
+        if (TakenSignal() != 0) return false;
+        break;  // timed out: the deadline decides
     }
   }
 }
@@ -183,7 +180,7 @@ bool WaitForKey() {
   const RawMode raw;
   if (!raw.ok()) return false;
   while (gConsole.pending.empty()) {
-    CheckInterrupt();
+    if (TakenSignal() != 0) return false;
     switch (PollTty(fd, kSignalCheckMs)) {
       case Readiness::kReadable:
         if (!ReadKeys(fd)) return false;
@@ -209,7 +206,8 @@ int ReadKeyEcho() {
   if (code < 0) return code;
   std::fflush(stdout);  // the echo goes after what the program printed
   const unsigned char byte = static_cast<unsigned char>(code);
-  while (write(gConsole.tty, &byte, 1) < 0 && errno == EINTR) CheckInterrupt();
+  while (write(gConsole.tty, &byte, 1) < 0 && errno == EINTR && TakenSignal() == 0) {
+  }
   return code;
 }
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "process/console.h"
-#include "process/exit_path.h"
 #include "process/keymap.h"
+#include "process/signals.h"
 
 namespace talven {
 
@@ -114,8 +114,8 @@ bool WaitForKey() {
       case Scan::kNone:
         break;
     }
+    if (TakenSignal() != 0) return false;
     if (WaitForSingleObject(in, kWaitSliceMs) == WAIT_FAILED) return false;
-    CheckInterrupt();
   }
 }
 
@@ -135,8 +135,7 @@ int ReadKey() {
       DWORD count = 0;
       if (!GetNumberOfConsoleInputEvents(in, &count)) break;
       if (count == 0) {
-        if (WaitForSingleObject(in, kWaitSliceMs) == WAIT_FAILED) break;
-        CheckInterrupt();
+        if (TakenSignal() != 0 || WaitForSingleObject(in, kWaitSliceMs) == WAIT_FAILED) break;
         continue;
       }
       INPUT_RECORD record;

@@ -1,4 +1,6 @@
-// Platform part of the exit path: catching the signals and console events that end the program.
+// Platform part of the way out: catching the signals and console events that end the program. The
+// handlers only record them; every wait of the program ends early for a recorded signal and its
+// caller returns, so the session ends on the main thread.
 #pragma once
 
 namespace talven {
@@ -10,8 +12,8 @@ int TakenSignal();  // 0 when none has arrived
 // after the console read returned: when standard input is the console, this waits up to 250 ms for
 // it.
 int SignalAfterEmptyRead();
-// Called by the exit path, which only the main thread runs, once every file is closed and every
-// exit action has run.
+// Called by the way out (EndProcess), which only the main thread runs, once the session's owners
+// have closed what they opened.
 void ExitPathDone();
 
 #ifdef _WIN32

@@ -36,7 +36,7 @@ int SignalAfterEmptyRead() {
   return gTakenSignal;
 }
 
-// The handlers only record the signal: the exit path runs on the main thread alone.
+// The handlers only record the signal: the session ends on the main thread alone.
 void ExitPathDone() {}
 
 }  // namespace talven

@@ -20,8 +20,8 @@ volatile LONG gTakenSignal = 0;
 HANDLE gExitPathDone = nullptr;
 
 // Console events arrive on a thread of their own, which only records them: the main thread notices
-// the flag within one of its bounded waits and runs the exit path, so no two threads ever close
-// the same files and ports.
+// the flag within one of its bounded waits, returns, and its session's owners close what they
+// opened on the way out, so no two threads ever close the same files and ports.
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   const ConsoleEventPlan plan = PlanForConsoleEvent(event);
   InterlockedExchange(&gTakenSignal, plan.signal);

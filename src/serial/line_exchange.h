@@ -19,7 +19,7 @@ enum class LineResult {
   kOk,
   kNoReply,      // ReceiveReply: a byte did not come within its attempts
   kPortFailed,   // the device failed under the port (unplugged, hung up): waiting would never end
-  kInterrupted,  // a signal arrived; the caller leaves through the exit path
+  kInterrupted,  // a signal arrived; the caller returns and the session ends
 };
 
 // Why a receive ended in kPortFailed, worded for users.

@@ -1,5 +1,5 @@
-// The floor of the serial link: the port registry, its per-platform backends, the line exchange and
-// the wire trace. Files here include this folder and the ground below it, never the transfers or
+// The floor of the serial link: the port registry, its per-platform backends and the line exchange.
+// Files here include this folder, the wire trace and the ground below it, never the transfers or
 // the session.
 //
 // The port registry: the program's only access to serial hardware. A session owns one; every
@@ -57,7 +57,7 @@ std::size_t FormatDefaultDevicePath(DevicePathStyle style, PortNumber port, char
                                     std::size_t capacity);
 
 // The ports one session holds: its own table of ports 1..256, its last error and the trace it
-// reports every byte to. Whatever is open when the process leaves is closed by the exit path.
+// reports every byte to. Whatever is still open when the registry goes is closed then.
 class PortRegistry {
  public:
   explicit PortRegistry(WireTrace* trace = nullptr);
@@ -96,8 +96,6 @@ class PortRegistry {
   PortFault LastPortFault() const { return lastError_.fault; }
 
  private:
-  static void CloseAllOnExit(void* registry);
-
   std::unique_ptr<detail::PortTable> table_;
   PortError lastError_;
   WireTrace* trace_ = nullptr;

@@ -5,10 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "process/exit_path.h"
 #include "serial/port.h"
 #include "serial/port_backend.h"
-#include "serial/wire_trace.h"
+#include "trace/wire_trace.h"
 
 namespace talven {
 namespace {
@@ -82,12 +81,7 @@ PortRegistry::PortRegistry(WireTrace* trace)
     : table_(std::make_unique<detail::PortTable>()), trace_(trace) {}
 
 PortRegistry::~PortRegistry() {
-  DropFromExit(CloseAllOnExit, this);
   CloseAllPorts();
-}
-
-void PortRegistry::CloseAllOnExit(void* registry) {
-  static_cast<PortRegistry*>(registry)->CloseAllPorts();
 }
 
 PortStatus PortRegistry::OpenPort(PortNumber port, std::int32_t inQueueSize,
@@ -113,7 +107,6 @@ PortStatus PortRegistry::OpenPort(PortNumber port, std::int32_t inQueueSize,
   }
   entry.open = 1;
   Note(trace_, "opened " + path);
-  RunOnExit(CloseAllOnExit, this);
   // A port that opened is usable even if the device rejects part of the defaults.
   ApplyLinkSettings(port, kDefaultLinkSettings);
   SetReadTimeout(port, 1000);

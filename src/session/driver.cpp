@@ -10,12 +10,12 @@
 #include "process/exit_path.h"
 #include "process/platform.h"
 #include "process/signals.h"
-#include "serial/ftdi_latency.h"
+#include "discovery/ftdi_latency.h"
 #include "serial/line_exchange.h"
 #include "serial/port.h"
-#include "serial/wire_trace.h"
 #include "session/session.h"
 #include "session/setup.h"
+#include "trace/wire_trace.h"
 
 namespace talven {
 
@@ -23,6 +23,8 @@ namespace {
 
 inline constexpr std::int32_t kQueueSize = 4096;
 inline constexpr std::int32_t kReadTimeoutMs = 100;
+// A session that could not go on (its reason on standard error): 255 where statuses are 8 bits.
+inline constexpr int kStoppedStatus = -1;
 
 // The reason for a port that would not open or take the model's settings, with a next step for
 // the commonest mistakes.
@@ -49,9 +51,9 @@ void DescribeOpenFailure(const Session& session, char* reason, std::size_t capac
 }
 
 // The end of a session whose serial port failed: "RS-232C ERROR" on standard output, the
-// session's device and the reason on standard error, and Terminate(-1). The port could not be
+// session's device and the reason on standard error; answers the status. The port could not be
 // opened, took no settings, or failed under a transfer.
-[[noreturn]] void LeaveForPortError(Session& session, const char* reason) {
+int PortErrorStatus(Session& session, const char* reason) {
   if (session.clone) session.clone->line.progress.End();
   std::printf("RS-232C ERROR\n");
   const PortNumber port = session.config.port;
@@ -62,26 +64,26 @@ void DescribeOpenFailure(const Session& session, char* reason, std::size_t capac
     std::snprintf(device, sizeof device, "port %d", port);
   }
   ReportError(device, reason);
-  Terminate(-1);
+  return kStoppedStatus;
 }
 
 // Why the port stopped under a transfer: the device going away, or the call the port refused
 // (a driver that would not take a read time-out) in the system's words.
-[[noreturn]] void LeaveForStoppedPort(Session& session) {
+int StoppedPortStatus(Session& session) {
   const PortFault fault = session.ports.LastPortFault();
   const char* text = session.ports.LastPortErrorText();
   if (fault == PortFault::kVanished || fault == PortFault::kNone || text[0] == '\0') {
-    LeaveForPortError(session, kPortStoppedText);
+    return PortErrorStatus(session, kPortStoppedText);
   }
   char reason[200];
   std::snprintf(reason, sizeof reason, "the serial device failed: %s", text);
-  LeaveForPortError(session, reason);
+  return PortErrorStatus(session, reason);
 }
 
-[[noreturn]] void LeaveForOpenFailure(Session& session) {
+int OpenFailureStatus(Session& session) {
   char reason[400];
   DescribeOpenFailure(session, reason, sizeof reason);
-  LeaveForPortError(session, reason);
+  return PortErrorStatus(session, reason);
 }
 
 // An FTDI adapter whose latency timer Windows leaves above 1 ms: said once, as the session starts.
@@ -95,21 +97,22 @@ void NoteSlowAdapter(const SessionConfig& config) {
   ReportError(port, FtdiLatencyAdvice(found->second).c_str());
 }
 
-// Opens the chosen port with the model's settings and makes the session's line on it.
-void ConnectSession(Session& session) {
+// Opens the chosen port with the model's settings and makes the session's line on it; false when
+// the port would not open or take them.
+bool ConnectSession(Session& session) {
   const SessionConfig& config = session.config;
   PortRegistry& ports = session.ports;
   if (config.portPath[0] != '\0') ports.AssignDevicePath(config.port, config.portPath);
-  if (ports.OpenPort(config.port, kQueueSize, kQueueSize) != kPortOk) LeaveForOpenFailure(session);
-  if (ports.ApplyLinkSettings(config.port, config.Model().linkSettingsWord) != kPortOk) {
-    LeaveForOpenFailure(session);
+  if (ports.OpenPort(config.port, kQueueSize, kQueueSize) != kPortOk ||
+      ports.ApplyLinkSettings(config.port, config.Model().linkSettingsWord) != kPortOk ||
+      // Without its read time-out every wait would end at once: the exchange could not be timed.
+      ports.SetReadTimeout(config.port, kReadTimeoutMs) != kPortOk) {
+    return false;
   }
-  // Without its read time-out every wait would end at once: the exchange could not be timed.
-  if (ports.SetReadTimeout(config.port, kReadTimeoutMs) != kPortOk) LeaveForOpenFailure(session);
   NoteSlowAdapter(config);
-
   session.line.emplace(ports, config.port);
   session.clone.emplace(*session.line, config.Model(), session.config.transfer, session.received);
+  return true;
 }
 
 TransferResult RunTransfer(Session& session) {
@@ -126,28 +129,29 @@ TransferResult RunTransfer(Session& session) {
   }
 }
 
-}  // namespace
+// A session that a recorded signal ended: no key wait.
+SessionEnd EndForSignal() {
+  return {StatusForSignal(TakenSignal()), false};
+}
 
-[[noreturn]] void RunSession(WireTrace& trace, const TransferOptions& options, int argc,
-                             char** argv, int failedStatus) {
-  ConfigureStandardOutput();
-  InstallSignalHandlers();
-  std::printf("               ***** TALVEN EMULATOR PRO %s *****\n\n", kVersionText);
+// The session from setup to the result line. Whatever way it ends, what it opened is closed by its
+// owners once the caller lets the session go.
+SessionEnd RunSteps(Session& session, int argc, char** argv, int failedStatus) {
+  const SetupResult setup = SetupSession(argc, argv, session.config, session.received);
+  const bool pause = session.config.pauseOnExit;
+  if (setup == SetupResult::kInterrupted) return EndForSignal();
+  if (setup != SetupResult::kReady) return {kStoppedStatus, pause};
+  if (!ConnectSession(session)) return {OpenFailureStatus(session), pause};
 
-  // The session leaves only through Terminate, so it lives until the exit path has closed its
-  // port and files.
-  Session session(trace, options);
-  SetupSession(argc, argv, session.config, session.received);
-  ConnectSession(session);
   const TransferResult result = RunTransfer(session);
   switch (result) {
     case TransferResult::kPortFailed:
-      LeaveForStoppedPort(session);
+      return {StoppedPortStatus(session), pause};
     case TransferResult::kInterrupted:
       // A receive ends so only for a signal that is recorded.
-      ExitForSignal(TakenSignal());
+      return EndForSignal();
     case TransferResult::kAbandoned:
-      Terminate(-1);
+      return {kStoppedStatus, pause};
     case TransferResult::kCompleted:
     case TransferResult::kFailed:
       break;
@@ -165,8 +169,20 @@ TransferResult RunTransfer(Session& session) {
     std::printf("\n\n(x_x);  error\n");
   }
   ReportReplacedRecords(session.received);
+  // The scanner is let go before the key wait, not after it.
   session.ports.CloseAllPorts();
-  Terminate(completed ? 0 : failedStatus);
+  return {completed ? 0 : failedStatus, pause};
+}
+
+}  // namespace
+
+SessionEnd RunSession(WireTrace& trace, const TransferOptions& options, int argc, char** argv,
+                      int failedStatus) {
+  ConfigureStandardOutput();
+  InstallSignalHandlers();
+  std::printf("               ***** TALVEN EMULATOR PRO %s *****\n\n", kVersionText);
+  Session session(trace, options);
+  return RunSteps(session, argc, argv, failedStatus);
 }
 
 }  // namespace talven

@@ -13,9 +13,17 @@ struct TransferOptions;
 
 inline constexpr const char* kVersionText = "Version " TALVEN_VERSION;
 
-// Runs the whole session, its port's bytes going to the trace (which may not be running); never
-// returns. A result of "error" exits with failedStatus (0 by default: the result line tells).
-[[noreturn]] void RunSession(WireTrace& trace, const TransferOptions& options, int argc,
-                             char** argv, int failedStatus = 0);
+// How a session ended, for main to end the process with: the exit status, and whether the user is
+// asked for a key first ("Press any key!!"), which a signal never is.
+struct SessionEnd {
+  int status = 0;
+  bool pauseForKey = true;
+};
+
+// Runs the whole session, its port's bytes going to the trace (which may not be running), and
+// answers how it ended once the session has closed everything it opened. A result of "error"
+// ends with failedStatus (0 by default: the result line tells).
+SessionEnd RunSession(WireTrace& trace, const TransferOptions& options, int argc, char** argv,
+                      int failedStatus = 0);
 
 }  // namespace talven

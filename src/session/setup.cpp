@@ -7,12 +7,12 @@
 #include <string>
 #include <system_error>
 
-#include "records/clone_file.h"
 #include "clone/received_file.h"
 #include "process/console.h"
 #include "process/exit_path.h"
 #include "process/platform.h"
 #include "process/signals.h"
+#include "records/clone_file.h"
 #include "session/argument_notes.h"
 #include "session/parse.h"
 #include "session/session.h"
@@ -21,21 +21,23 @@ namespace talven {
 
 namespace {
 
-// Typed answers come from standard input; a signal that interrupts the read ends the program here.
+// Typed answers come from standard input. A recorded signal ends the input as its end would; the
+// reader of an answer asks TakenSignal() which it was, whatever the answer (see Ended).
 class StandardInput final : public CharSource {
  public:
   int Get() override {
     for (;;) {
+      if (TakenSignal() != 0) return -1;
       errno = 0;
       const int c = std::fgetc(stdin);
       if (c != EOF) return c;
-      CheckInterrupt();
+      if (TakenSignal() != 0) return -1;
       if (std::ferror(stdin) && errno == EINTR) {
         std::clearerr(stdin);
         continue;
       }
       // Ctrl+C can end a console read before its signal is recorded: not the end of input.
-      if (const int signal = SignalAfterEmptyRead(); signal != 0) ExitForSignal(signal);
+      SignalAfterEmptyRead();
       return -1;
     }
   }
@@ -52,9 +54,17 @@ WordAnswer ReadAnswerLine(CharSource& input, char* out, std::size_t capacity) {
   return answer;
 }
 
-[[noreturn]] void LeaveForEndOfInput() {
-  ReportError("standard input", "input ended while an answer was expected");
-  Terminate(-1);
+// How a step of setup that could not go on ended: a recorded signal, or what the step said on
+// standard error.
+SetupResult Ended() {
+  return TakenSignal() != 0 ? SetupResult::kInterrupted : SetupResult::kStopped;
+}
+
+SetupResult EndOfInput() {
+  if (TakenSignal() == 0) {
+    ReportError("standard input", "input ended while an answer was expected");
+  }
+  return Ended();
 }
 
 // Why a menu asks although arguments were given, for the message when no keyboard can answer it.
@@ -69,10 +79,10 @@ class Setup {
  public:
   Setup(SessionConfig& config, ReceivedFile& received) : config_(config), received_(received) {}
 
-  void Run(int argc, char** argv);
+  SetupResult Run(int argc, char** argv);
 
  private:
-  [[noreturn]] void LeaveForMissingKeyboard(const char* menu, const char* argument) {
+  void ReportMissingKeyboard(const char* menu, const char* argument) {
     char reason[200];
     if (unused_.tooMany) {
       std::snprintf(
@@ -87,17 +97,19 @@ class Setup {
                     "no keyboard to answer the %s menu (give all arguments instead)", menu);
     }
     ReportError("console", reason);
-    Terminate(-1);
   }
 
-  // A menu answer: one key from the console, echoed.
+  // A menu answer: one key from the console, echoed; -1 when setup cannot go on (see Ended).
   int ReadMenuKey(const char* menu, const char* argument) {
     std::fflush(stdout);
-    if (!WaitForKey()) LeaveForMissingKeyboard(menu, argument);
+    if (!WaitForKey()) {
+      if (TakenSignal() == 0) ReportMissingKeyboard(menu, argument);
+      return -1;
+    }
     const int key = ReadKeyEcho();
     if (key < 0) {
-      ReportError("console", "the keyboard cannot be read");
-      Terminate(-1);
+      if (TakenSignal() == 0) ReportError("console", "the keyboard cannot be read");
+      return -1;
     }
     // A key without a character is one answer, and a wrong one: Alt+N's second code is '1'.
     if (key == 0) {
@@ -229,12 +241,13 @@ class Setup {
 
   // The rest of an answer line is not left for the next prompt; a device path is taken as the
   // argument would take it.
-  void AskPort(StandardInput& input) {
+  SetupResult AskPort(StandardInput& input) {
     char answer[kFileNameMax + 1];
     while (config_.port == kNoPort) {
       std::printf("Input Com port (1-99): ");
       const WordAnswer read = ReadAnswerLine(input, answer, sizeof answer);
-      if (read == WordAnswer::kEndOfInput) LeaveForEndOfInput();
+      // A signal may have cut the answer short: what came before it is no answer.
+      if (read == WordAnswer::kEndOfInput || TakenSignal() != 0) return EndOfInput();
       if (read != WordAnswer::kWord) answer[0] = '\0';
       const PortWord port = ReadPortWord(answer, DevicePathsAllowed());
       if (port.kind == PortWordKind::kPath) {
@@ -255,21 +268,25 @@ class Setup {
       // The answer is dealt with; whatever comes next is printed as before.
       NoteUnfinishedLine(false);
     }
+    return SetupResult::kReady;
   }
 
-  void AskModel() {
+  SetupResult AskModel() {
     while (config_.model == kNoModel) {
       std::printf("Select Scanner Model\n");
       for (std::size_t row = 0; row < kMenuLineCount; ++row) {
         std::fputs(ModelMenuLine(row).data(), stdout);
       }
-      config_.model = ModelForMenuKey(ReadMenuKey("model", unused_.model));
+      const int key = ReadMenuKey("model", unused_.model);
+      if (key < 0) return Ended();
+      config_.model = ModelForMenuKey(key);
       if (config_.model == kNoModel) std::printf("\a\n\n");
       std::printf("\n\n");
     }
+    return SetupResult::kReady;
   }
 
-  void AskMode() {
+  SetupResult AskMode() {
     while (config_.mode == kNoMode) {
       const bool compareAllowed = CompareAllowedFor(config_.model);
       std::printf("Select TALVEN Mode\n");
@@ -277,6 +294,7 @@ class Setup {
       std::printf("  2 : Slave  ( SCN->PC  )\n");
       if (compareAllowed) std::printf("  3 : Compare \n");
       const int key = ReadMenuKey("mode", unused_.mode);
+      if (key < 0) return Ended();
       if (key == '1') {
         config_.mode = kMaster;
       } else if (key == '2') {
@@ -288,19 +306,21 @@ class Setup {
       }
       std::printf("\n\n");
     }
+    return SetupResult::kReady;
   }
 
-  void OpenCloneFile(StandardInput& input) {
+  SetupResult OpenCloneFile(StandardInput& input) {
     const char* openMode = OpenModeFor(config_.mode);
     for (;;) {
       if (config_.transfer.fileName[0] != '\0') {
         // Slave mode leaves the named file as it is until a transfer has completed; it names what
         // failed itself.
         if (config_.mode == kSlave) {
-          if (OpenReceivedFile(received_, config_.transfer.fileName)) return;
+          if (OpenReceivedFile(received_, config_.transfer.fileName)) return SetupResult::kReady;
+        } else if (std::FILE* file = OpenSessionFile(config_.transfer.fileName, openMode)) {
+          config_.transfer.cloneFile.reset(file);
+          return SetupResult::kReady;
         } else {
-          config_.transfer.cloneFile = OpenSessionFile(config_.transfer.fileName, openMode);
-          if (config_.transfer.cloneFile != nullptr) break;
           // The prompt alone would not say whether the name, the folder or the permissions were
           // wrong.
           ReportError(config_.transfer.fileName, std::strerror(errno));
@@ -310,12 +330,11 @@ class Setup {
       // The whole line is the name: folders and names may have blanks in them.
       const WordAnswer answer =
           ReadAnswerLine(input, config_.transfer.fileName, sizeof config_.transfer.fileName);
-      if (answer == WordAnswer::kEndOfInput) LeaveForEndOfInput();
+      if (answer == WordAnswer::kEndOfInput || TakenSignal() != 0) return EndOfInput();
       if (answer == WordAnswer::kTooLong) config_.transfer.fileName[0] = '\0';
       std::printf("\n");
       NoteUnfinishedLine(false);
     }
-    TrackOpenFile(config_.transfer.cloneFile);
   }
 
   void PrintSummary() {
@@ -335,26 +354,25 @@ class Setup {
 
 }  // namespace
 
-void SetupSession(int argc, char** argv, SessionConfig& config, ReceivedFile& received) {
+SetupResult SetupSession(int argc, char** argv, SessionConfig& config, ReceivedFile& received) {
   // The options came from the command line before setup; the rest is chosen afresh.
   const TransferOptions options = config.transfer.options;
   config = SessionConfig{};
   config.transfer.options = options;
-  Setup(config, received).Run(argc, argv);
+  return Setup(config, received).Run(argc, argv);
 }
 
-void Setup::Run(int argc, char** argv) {
+SetupResult Setup::Run(int argc, char** argv) {
   TakeArguments(argc, argv);
-  // From here on a way out waits for a key only when the session asks for it.
-  PauseOnExit(config_.pauseOnExit);
   if (config_.mode == kCompare && !CompareAllowedFor(config_.model)) config_.mode = kNoMode;
   if (argc < 5) std::printf("\n");
 
   StandardInput input;
-  AskPort(input);
-  AskModel();
-  AskMode();
-  OpenCloneFile(input);
+  SetupResult result = AskPort(input);
+  if (result == SetupResult::kReady) result = AskModel();
+  if (result == SetupResult::kReady) result = AskMode();
+  if (result == SetupResult::kReady) result = OpenCloneFile(input);
+  if (result != SetupResult::kReady) return result;
   PrintSummary();
 
   config_.transfer.checksumRequired = config_.Model().checksumRequired;
@@ -362,6 +380,7 @@ void Setup::Run(int argc, char** argv) {
   // What Slave mode receives starts empty, whatever the named file holds now.
   if (config_.mode != kSlave) CountTextLines(config_.transfer.fileName, lines);
   config_.transfer.progressScale = static_cast<std::uint16_t>(lines / 80);
+  return SetupResult::kReady;
 }
 
 }  // namespace talven

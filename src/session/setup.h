@@ -7,6 +7,10 @@ namespace talven {
 struct SessionConfig;
 struct ReceivedFile;
 
-void SetupSession(int argc, char** argv, SessionConfig& config, ReceivedFile& received);
+// How setup ended: ready for the transfer; stopped, its reason on standard error already (no
+// keyboard for a menu, input ended at a prompt); or interrupted by a recorded signal.
+enum class SetupResult { kReady, kStopped, kInterrupted };
+
+SetupResult SetupSession(int argc, char** argv, SessionConfig& config, ReceivedFile& received);
 
 }  // namespace talven

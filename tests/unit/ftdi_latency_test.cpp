@@ -1,4 +1,4 @@
-#include "serial/ftdi_latency.h"
+#include "discovery/ftdi_latency.h"
 
 #include <gtest/gtest.h>
 

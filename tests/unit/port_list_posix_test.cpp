@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "discovery/port_list.h"
 #include "pty_pair.h"
 #include "serial/port.h"
-#include "serial/port_list.h"
 
 namespace talven {
 namespace {

@@ -1,6 +1,6 @@
 // The wire trace: how records look, and that they reach the file at once. The registry's hand-over
 // of the bytes is tested end to end.
-#include "serial/wire_trace.h"
+#include "trace/wire_trace.h"
 
 #include <gtest/gtest.h>
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <system_error>
 
+#include "discovery/port_list.h"
 #include "serial/port.h"
-#include "serial/port_list.h"
 
 namespace talven {
 namespace {

@@ -1,3 +1,6 @@
+// The floor of the wire trace, below the serial link that feeds it; it includes nothing of the
+// program's own.
+//
 // "--trace FILE": a record of every byte on the wire in both directions, with times, for diagnosing
 // a clone that fails. A session's port registry hands over every read and write that moved bytes;
 // each record is flushed as it is written, so the file is complete however the process ends.

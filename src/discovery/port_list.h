@@ -1,3 +1,6 @@
+// The floor of the port listing, above the serial link whose device naming it shows; only main
+// reads it.
+//
 // The serial ports this machine has, for "talven --list-ports": what to give talven as PORT and
 // what the system knows about each device. Only the listing reads these sources; opening a port
 // goes through the port registry alone.

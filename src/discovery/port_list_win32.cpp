@@ -8,8 +8,8 @@
 #include <map>
 #include <string>
 
-#include "serial/ftdi_latency.h"
-#include "serial/port_list.h"
+#include "discovery/port_list.h"
+#include "discovery/ftdi_latency.h"
 
 namespace talven {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/ftdi_latency.h"
+#include "discovery/ftdi_latency.h"
 
 namespace talven {
 namespace {

@@ -1,7 +1,7 @@
-#include "serial/ftdi_latency.h"
+#include "discovery/ftdi_latency.h"
 
 #include "serial/port.h"
-#include "serial/port_list.h"
+#include "discovery/port_list.h"
 
 namespace talven {
 

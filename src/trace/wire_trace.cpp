@@ -1,4 +1,4 @@
-#include "serial/wire_trace.h"
+#include "trace/wire_trace.h"
 
 #include <cerrno>
 #include <chrono>

@@ -3,8 +3,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "discovery/port_list.h"
 #include "serial/port.h"
-#include "serial/port_list.h"
 
 namespace talven {
 namespace {
