@@ -42,10 +42,12 @@ int main(int argc, char** argv) {
     return talven::RunDiffCommand(options.diffPaths[0], options.diffPaths[1]);
   }
   talven::WireTrace trace;
-  if (options.tracePath != nullptr && !trace.Start(options.tracePath)) {
+  // Held now and begun once setup has found it is none of the session's own files.
+  if (options.tracePath != nullptr && !trace.Hold(options.tracePath)) {
     talven::ReportError(options.tracePath,
-                        errno == EEXIST ? "is there and is not a wire trace; give another name"
-                                        : std::strerror(errno));
+                        errno == EEXIST  ? "is there and is not a wire trace; give another name"
+                        : errno == EBUSY ? "is in use by another talven session; give another name"
+                                         : std::strerror(errno));
     return kUsageStatus;
   }
   talven::TransferOptions transfer;

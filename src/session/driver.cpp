@@ -122,7 +122,7 @@ TransferResult RunTransfer(Session& session) {
   // The session leaves only through Terminate, so it lives until the exit path has closed its
   // port and files.
   Session session(trace, options);
-  SetupSession(argc, argv, session.config, session.received);
+  SetupSession(argc, argv, session.config, session.received, &session.trace);
   ConnectSession(session);
   const TransferResult result = RunTransfer(session);
   switch (result) {

@@ -7,15 +7,16 @@
 #include <string>
 #include <system_error>
 
-#include "records/clone_file.h"
 #include "clone/received_file.h"
 #include "process/console.h"
 #include "process/exit_path.h"
 #include "process/platform.h"
 #include "process/signals.h"
+#include "records/clone_file.h"
 #include "session/argument_notes.h"
 #include "session/parse.h"
 #include "session/session.h"
+#include "session/trace_guard.h"
 
 namespace talven {
 
@@ -57,7 +58,8 @@ struct UnusedArguments {
 // The steps of setup on one session's settings.
 class Setup {
  public:
-  Setup(SessionConfig& config, ReceivedFile& received) : config_(config), received_(received) {}
+  Setup(SessionConfig& config, ReceivedFile& received, WireTrace* trace)
+      : config_(config), received_(received), trace_(trace) {}
 
   void Run(int argc, char** argv);
 
@@ -265,6 +267,10 @@ class Setup {
     const char* openMode = OpenModeFor(config_.mode);
     for (;;) {
       if (config_.transfer.fileName[0] != '\0') {
+        if (trace_ != nullptr &&
+            RefuseTraceOnSessionFile(*trace_, config_.transfer.fileName, config_.mode == kSlave)) {
+          Terminate(kTraceRefusedStatus);
+        }
         // Slave mode leaves the named file as it is until a transfer has completed; it names what
         // failed itself.
         if (config_.mode == kSlave) {
@@ -301,17 +307,19 @@ class Setup {
 
   SessionConfig& config_;
   ReceivedFile& received_;
+  WireTrace* trace_;
   UnusedArguments unused_;
 };
 
 }  // namespace
 
-void SetupSession(int argc, char** argv, SessionConfig& config, ReceivedFile& received) {
+void SetupSession(int argc, char** argv, SessionConfig& config, ReceivedFile& received,
+                  WireTrace* trace) {
   // The options came from the command line before setup; the rest is chosen afresh.
   const TransferOptions options = config.transfer.options;
   config = SessionConfig{};
   config.transfer.options = options;
-  Setup(config, received).Run(argc, argv);
+  Setup(config, received, trace).Run(argc, argv);
 }
 
 void Setup::Run(int argc, char** argv) {

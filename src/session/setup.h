@@ -5,8 +5,12 @@
 namespace talven {
 
 struct SessionConfig;
-struct ReceivedFile;
+class ReceivedFile;
+class WireTrace;
 
-void SetupSession(int argc, char** argv, SessionConfig& config, ReceivedFile& received);
+// A trace that turns out to be one of the session's own files ends the session (status 2) before
+// the file is opened.
+void SetupSession(int argc, char** argv, SessionConfig& config, ReceivedFile& received,
+                  WireTrace* trace = nullptr);
 
 }  // namespace talven
