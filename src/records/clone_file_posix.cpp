@@ -8,8 +8,8 @@
 #include <new>
 #include <vector>
 
-#include "records/clone_file.h"
 #include "process/exit_path.h"
+#include "records/clone_file.h"
 #include "storage/durable_file.h"
 
 namespace talven {
