@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "process/exit_path.h"
 #include "storage/durable_file.h"
 #include "storage/held_file.h"
 
@@ -173,9 +174,15 @@ void WireTrace::Abandon() {
 bool WireTrace::Begin() {
   pending_ = false;
   if (held_.IsOpen()) {
-    if (!held_.Empty()) return false;
-    file_ = held_.ReleaseAsStream();
-    if (file_ == nullptr) return false;
+    if (!held_.Empty() || (file_ = held_.ReleaseAsStream()) == nullptr) {
+      // The session goes on without it, and says so.
+      char reason[128];
+      std::snprintf(reason, sizeof reason, "the trace could not be begun (%s)",
+                    std::strerror(errno != 0 ? errno : EIO));
+      ReportError(path_.c_str(), reason);
+      held_.Close();
+      return false;
+    }
   }
   start_ = SteadyClock::now();
   const std::tm local = LocalTime(SystemClock::to_time_t(SystemClock::now()));

@@ -337,7 +337,9 @@ FAULTS = [("SLAVE", "openat", "partial", "EIO", 1), ("SLAVE", "write", "partial"
           ("SLAVE", "fsync", "folder", "EIO", 1), ("SLAVE", "openat", "folder", "EIO", 1),
           ("COMPARE", "openat", "log", "ENOSPC", 1),
           ("COMPARE", "write", "log", "EIO", 1), ("COMPARE", "fsync", "log", "EIO", 1),
-          ("COMPARE", "close", "log", "EIO", 1), ("COMPARE", "fsync", "folder", "EIO", 1)] + [
+          ("COMPARE", "close", "log", "EIO", 1), ("COMPARE", "fsync", "folder", "EIO", 1),
+          ("SLAVE", "openat", "trace", "EIO", 1), ("SLAVE", "flock", "trace", "EAGAIN", 1),
+          ("SLAVE", "ftruncate", "trace", "EIO", 1), ("COMPARE", "flock", "log", "EAGAIN", 1)] + [
           ("SLAVE", "SIGKILL", None, None, n) for n in random.Random().sample(range(7), 3)]
 
 
@@ -350,7 +352,7 @@ def test_faults_on_the_way_to_the_disk(run, scanner, tmp_path, monkeypatch, mode
         if not strace_works():
             pytest.skip("strace is not installed or cannot trace here")
         names = {"partial": ["out.txt.partial"], "target": ["out.txt"], "folder": ["."],
-                 "log": log_names(time.time())}[where]
+                 "log": log_names(time.time()), "trace": ["wire.log"]}[where]
         # Named as the program names them, and as their descriptors resolve.
         paths = names + [tmp_path / n for n in names]
         wrapper = tmp_path / "faulty"
@@ -365,7 +367,13 @@ def test_faults_on_the_way_to_the_disk(run, scanner, tmp_path, monkeypatch, mode
         monkeypatch.setattr(conftest, "BINARY", str(wrapper))
     target, partial = tmp_path / "out.txt", tmp_path / "out.txt.partial"
     target.write_bytes(OLD if mode == "SLAVE" else NEW_BYTES)
-    app = run("KM504R", scanner.path, mode, "out.txt", "0")
+    app = run(*(["--trace", "wire.log"] if where == "trace" else []), "KM504R", scanner.path, mode,
+              "out.txt", "0")
+    if where == "trace" and call != "ftruncate":  # refused before anything else is done
+        app.output()
+        assert app.wait() == 2 and target.read_bytes() == OLD and not partial.exists()
+        assert app.stderr().startswith(b"talven: wire.log: ") and scanner.read_for(0.2) == b""
+        return
     if app.child.expect_exact([SLAVE_PROMPT, FILE_PROMPT]) == 1:
         app.child.sendeof()
         assert app.wait() == 255 and b"out.txt" in app.stderr() and target.read_bytes() == OLD
@@ -397,10 +405,15 @@ def test_faults_on_the_way_to_the_disk(run, scanner, tmp_path, monkeypatch, mode
     if mode == "COMPARE":
         logs = list(tmp_path.glob("*.log"))
         assert not COMPLETE.search(out) and len(logs) <= 1
-        assert (b"could not be written completely" if call != "openat" else b"File Open Error"
-                ) in (said if call != "openat" else out)
+        opened = call not in ("openat", "flock")
+        assert (b"could not be written completely" if opened else b"File Open Error"
+                ) in (said if opened else out)
         return
     kept = "".join(r + "\r\n" for r in answered).encode()
+    if where == "trace":  # the session goes on without its trace, and says so
+        assert COMPLETE.search(out) and target.read_bytes() == kept
+        assert said.startswith(b"talven: wire.log: the trace could not be begun")
+        return
     # A failed close comes after the data is safe; every other fault means no "complete".
     assert call == "SIGKILL" or bool(COMPLETE.search(out)) == (call == "close")
     if call != "SIGKILL" and COMPLETE.search(out):
