@@ -60,6 +60,8 @@ void FormatFailedReplace(char* out, std::size_t capacity, const char* name, cons
 }
 
 bool ReceivedFile::Fail(const char* what) {
+  // A pipe with no reader yet keeps the open waiting: a signal then ends the program.
+  if (errno == EINTR) CheckInterrupt();
   ReportErrno(what, errno);
   CloseAll();
   return false;

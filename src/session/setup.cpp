@@ -275,9 +275,12 @@ class Setup {
         // failed itself.
         if (config_.mode == kSlave) {
           if (OpenReceivedFile(received_, config_.transfer.fileName)) return;
+          CheckInterrupt();
         } else {
           config_.transfer.cloneFile = OpenSessionFile(config_.transfer.fileName, openMode);
           if (config_.transfer.cloneFile != nullptr) break;
+          // A pipe with no writer yet keeps the open waiting: a signal then ends the program.
+          CheckInterrupt();
           // The prompt alone would not say whether the name, the folder or the permissions were
           // wrong.
           ReportError(config_.transfer.fileName, std::strerror(errno));
