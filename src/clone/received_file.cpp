@@ -77,28 +77,23 @@ void ReceivedFile::CloseAll() {
 void ReceivedFile::Keep() {
   if (kept_ || !opened_) return;
   kept_ = true;
-  if (!committed_ && partial_.IsOpen()) {
-    if (stored_ == 0) {
-      // Only the session's own, empty file: an earlier one was never touched.
-      if (partial_.IsAt(names_.partial)) partial_.Remove();
-    } else if (partial_.IsAt(names_.partial)) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "talven: received records kept in %s (%u record%s%s)\n", names_.partial,
-                   static_cast<unsigned>(stored_), stored_ == 1 ? "" : "s",
-                   tornLine_ ? ", then an incomplete line" : "");
-    } else {
-      char reason[96];
-      std::snprintf(reason, sizeof reason,
-                    "no longer names the file that held this session's %u record%s",
-                    static_cast<unsigned>(stored_), stored_ == 1 ? "" : "s");
-      ReportError(names_.partial, reason);
-    }
-  } else if (!committed_ && stored_ > 0 && direct_ < 0) {
-    // Let go already for a replace the system would not make while it was held (Windows).
+  // Said only where it is true: the file at the partial name is the one written (or, where the
+  // replace had to let go of it, the one the system left there).
+  const bool atName = partial_.IsOpen() ? partial_.IsAt(names_.partial) : direct_ < 0;
+  if (!committed_ && stored_ == 0 && partial_.IsOpen() && atName) {
+    // Only the session's own, empty file: an earlier one was never touched.
+    partial_.Remove();
+  } else if (!committed_ && stored_ > 0 && atName) {
     std::fflush(stdout);
     std::fprintf(stderr, "talven: received records kept in %s (%u record%s%s)\n", names_.partial,
                  static_cast<unsigned>(stored_), stored_ == 1 ? "" : "s",
                  tornLine_ ? ", then an incomplete line" : "");
+  } else if (!committed_ && stored_ > 0 && direct_ < 0) {
+    char reason[96];
+    std::snprintf(reason, sizeof reason,
+                  "no longer names the file that held this session's %u record%s",
+                  static_cast<unsigned>(stored_), stored_ == 1 ? "" : "s");
+    ReportError(names_.partial, reason);
   }
   CloseAll();
 }
