@@ -101,9 +101,11 @@ bool HeldFile::IsAt(const char* path) const {
   if (named == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION a{};
   BY_HANDLE_FILE_INFORMATION b{};
+  // A volume whose serial number cannot be had (wine's, for a file renamed while open) gives 0.
   const bool same = GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(fd_)), &a) &&
                     GetFileInformationByHandle(named, &b) &&
-                    a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+                    (a.dwVolumeSerialNumber == b.dwVolumeSerialNumber ||
+                     a.dwVolumeSerialNumber == 0 || b.dwVolumeSerialNumber == 0) &&
                     a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
   CloseHandle(named);
   return same;
