@@ -53,7 +53,7 @@ class HeldFile {
   bool MoveTo(const char* to);
   // Removes the file from its folder, then lets go of it.
   bool Remove();
-  // Ends the hold (closing the file); true when there was nothing to close.
+  // Ends the hold, closing the file; nothing when none is held.
   void Close();
   // Hands the descriptor, and with it the hold, to the caller; the object is closed afterwards.
   int Release();
