@@ -45,10 +45,12 @@ int main(int argc, char** argv) {
   {
     // Closed with this block, before the process ends.
     talven::WireTrace trace;
-    if (options.tracePath != nullptr && !trace.Start(options.tracePath)) {
+    // Held now and begun once setup has found it is none of the session's own files.
+    if (options.tracePath != nullptr && !trace.Hold(options.tracePath)) {
       talven::ReportError(options.tracePath,
-                          errno == EEXIST ? "is there and is not a wire trace; give another name"
-                                          : std::strerror(errno));
+                          errno == EEXIST  ? "is there and is not a wire trace; give another name"
+                          : errno == EBUSY ? "is in use by another talven session; give another name"
+                                           : std::strerror(errno));
       return kUsageStatus;
     }
     talven::TransferOptions transfer;

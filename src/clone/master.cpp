@@ -53,6 +53,8 @@ bool CheckBeforeSending(CloneSession& session, SentBytes& sent) {
   // What is checked is what is sent: the bytes are read once and kept.
   std::FILE* bytes = KeepFileBytes(sent.file, sent.storage);
   if (bytes == nullptr) {
+    // A pipe that waits is a wait like any other: a signal ends the session as itself.
+    if (TakenSignal() != 0) return false;
     char tooLarge[96];
     std::snprintf(tooLarge, sizeof tooLarge,
                   "too large for a clone file (more than %zu MiB); nothing was sent",
@@ -152,7 +154,7 @@ TransferResult RunMaster(CloneSession& session) {
   SentBytes bytes;
   bytes.file = session.settings.cloneFile.get();
   if (session.settings.options.verifyBeforeSending && !CheckBeforeSending(session, bytes)) {
-    return TransferResult::kAbandoned;
+    return TakenSignal() != 0 ? TransferResult::kInterrupted : TransferResult::kAbandoned;
   }
   TransferLine& line = session.line;
   if (!WaitUntilReady()) return TransferResult::kInterrupted;

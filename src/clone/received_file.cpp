@@ -6,11 +6,11 @@
 #include <filesystem>
 #include <system_error>
 
-#include "storage/durable_file.h"
-#include "clone/replaced_records.h"
 #include "clone/transfer_lines.h"
 #include "process/exit_path.h"
+#include "process/signals.h"
 #include "serial/line_exchange.h"
+#include "storage/durable_file.h"
 
 namespace talven {
 
@@ -20,193 +20,261 @@ void ReportErrno(const char* what, int error) {
   ReportError(what, std::strerror(error != 0 ? error : EIO));
 }
 
-void CloseAll(ReceivedFile& received) {
-  CloseDescriptor(received.guard);
-  CloseDescriptor(received.earlier);
-  CloseDescriptor(received.partial);
-  CloseDescriptor(received.direct);
+int LastError() {
+  return errno != 0 ? errno : EIO;
 }
 
-// Any end but a completed transfer: the records stored so far are kept and counted. A partial file
-// this session made and stored nothing in is taken away again.
-void KeepPartialFile(ReceivedFile& received) {
-  if (!received.committed && received.own) {
-    if (received.stored == 0) {
-      CloseDescriptor(received.partial);
-      std::error_code error;
-      // Only the session's own, empty file: an earlier one was never touched.
-      std::filesystem::remove(received.partialName, error);
-    } else {
-      EndLineBeforeError();
-      std::fprintf(stderr, "talven: received records kept in %s (%u record%s%s)\n",
-                   received.partialName, static_cast<unsigned>(received.stored),
-                   received.stored == 1 ? "" : "s",
-                   received.tornLine ? ", then an incomplete line" : "");
-    }
-  }
-  CloseAll(received);
-}
-
-// Given the mode (and owner and group) of the file it is to replace before anything is written to
-// it: the records of a private backup are never open to more users than the backup was.
-bool CreatePartialFile(ReceivedFile& received) {
-  received.partial = CreateHeldFile(received.partialName);
-  received.own = received.partial >= 0;
-  if (received.own && received.guard >= 0) TakeModeAndOwner(received.guard, received.partial);
-  return received.own;
-}
-
-// The first record of the session: an earlier partial file goes out of the way, not lost.
-bool StartPartialFile(ReceivedFile& received) {
-  std::error_code error;
-  // An empty one (a session killed before its first record) holds nothing to keep, and must not
-  // push a set of records out of the name beside it.
-  if (received.earlier >= 0 && std::filesystem::file_size(received.partialName, error) == 0 &&
-      !error) {
-    CloseDescriptor(received.earlier);
-    std::filesystem::remove(received.partialName, error);
-    received.earlierExists = false;
-  }
-  if (received.earlierExists) {
-    CloseDescriptor(received.earlier);
-    if (!MoveFileAside(received.partialName, received.asideName)) return false;
-    char note[sizeof received.asideName + 64];
-    std::snprintf(note, sizeof note, "an earlier session's records moved to %s",
-                  received.asideName);
-    ReportError(received.partialName, note);
-    received.earlierExists = false;
-  }
-  return CreatePartialFile(received);
-}
-
-bool Fail(ReceivedFile& received, const char* what) {
-  ReportErrno(what, errno);
-  CloseAll(received);
-  return false;
-}
 
 }  // namespace
-
-ReceivedFile::~ReceivedFile() {
-  KeepPartialFile(*this);
-}
 
 bool PartialNameOf(const char* name, char* out, std::size_t capacity) {
   const int length = std::snprintf(out, capacity, "%s%s", name, kPartialSuffix);
   return length >= 0 && static_cast<std::size_t>(length) < capacity;
 }
 
-bool OpenReceivedFile(ReceivedFile& received, const char* name) {
-  CloseAll(received);
-  received = ReceivedFile{};
-  std::snprintf(received.name, sizeof received.name, "%s", name);
-  std::error_code error;
-  const auto status = std::filesystem::status(name, error);
-  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    received.targetExisted = true;
-    received.direct = OpenForWriting(name);
-    return received.direct >= 0 || Fail(received, name);
-  }
-  if (!ResolveLinks(name, received.target, sizeof received.target)) return Fail(received, name);
-  if (!PartialNameOf(received.target, received.partialName, sizeof received.partialName)) {
+bool NamesOfReceivedFile(const char* name, ReceivedNames& names) {
+  if (!ResolveLinks(name, names.target, sizeof names.target)) return false;
+  if (!PartialNameOf(names.target, names.partial, sizeof names.partial)) {
     errno = ENAMETOOLONG;
-    return Fail(received, name);
+    return false;
   }
-  std::snprintf(received.asideName, sizeof received.asideName, "%s%s", received.partialName,
-                kAsideSuffix);
-  if (std::filesystem::exists(status)) {
-    received.guard = HoldExistingFile(received.target);
-    if (received.guard < 0) return Fail(received, name);
-    received.targetExisted = true;
-  }
-  const auto partialStatus = std::filesystem::symlink_status(received.partialName, error);
-  if (!std::filesystem::exists(partialStatus)) {
-    // Made now, so that a second session on the same name is refused from the start.
-    if (!CreatePartialFile(received)) return Fail(received, received.partialName);
-  } else if (std::filesystem::is_symlink(partialStatus)) {
-    received.earlierExists = true;  // never written through; moved aside as it is
+  std::snprintf(names.aside, sizeof names.aside, "%s%s", names.partial, kAsideSuffix);
+  return true;
+}
+
+void FormatFailedReplace(char* out, std::size_t capacity, const char* name, const char* partial,
+                         int error, bool targetGone) {
+  char reason[kPathMax + 64];
+  if (error == EBUSY) {
+    std::snprintf(reason, sizeof reason, "another program has %s open", name);
   } else {
-    received.earlier = HoldExistingFile(received.partialName);
-    if (received.earlier < 0) return Fail(received, received.partialName);
-    received.earlierExists = true;
+    std::snprintf(reason, sizeof reason, "%s", std::strerror(error != 0 ? error : EIO));
+  }
+  std::snprintf(
+      out, capacity, "cannot replace %s: %s; %s%s", name, reason,
+      targetGone ? "the old file is gone, and the records are in " : "the records are in ",
+      partial);
+}
+
+bool ReceivedFile::Fail(const char* what) {
+  // A pipe with no reader yet keeps the open waiting: a signal ends the session, which says so.
+  if (errno == EINTR && TakenSignal() != 0) {
+    CloseAll();
+    return false;
+  }
+  ReportErrno(what, errno);
+  CloseAll();
+  return false;
+}
+
+void ReceivedFile::CloseAll() {
+  guard_.Close();
+  earlier_.Close();
+  partial_.Close();
+  CloseDescriptor(direct_);
+}
+
+void ReceivedFile::Keep() {
+  if (kept_ || !opened_) return;
+  kept_ = true;
+  // Said only where it is true: the file at the partial name is the one written (or, where the
+  // replace had to let go of it, the one the system left there).
+  const bool atName = partial_.IsOpen() ? partial_.IsAt(names_.partial) : direct_ < 0;
+  if (!committed_ && stored_ == 0 && partial_.IsOpen() && atName) {
+    // Only the session's own, empty file: an earlier one was never touched.
+    partial_.Remove();
+  } else if (!committed_ && stored_ > 0 && atName) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "talven: received records kept in %s (%u record%s%s)\n", names_.partial,
+                 static_cast<unsigned>(stored_), stored_ == 1 ? "" : "s",
+                 tornLine_ ? ", then an incomplete line" : "");
+  } else if (!committed_ && stored_ > 0 && direct_ < 0) {
+    char reason[96];
+    std::snprintf(reason, sizeof reason,
+                  "no longer names the file that held this session's %u record%s",
+                  static_cast<unsigned>(stored_), stored_ == 1 ? "" : "s");
+    ReportError(names_.partial, reason);
+  }
+  CloseAll();
+}
+
+// Made with no access but its owner's, then given the access of the file it is to replace before
+// anything is written to it: the records of a private backup are never open to more users than
+// the backup was.
+bool ReceivedFile::CreatePartial() {
+  if (!partial_.Open(names_.partial, OpenRule::kNew, guard_.IsOpen())) return false;
+  if (guard_.IsOpen()) TakeAccessOf(guard_.fd(), partial_.fd(), names_.partial);
+  return true;
+}
+
+// An earlier partial file with records goes to FILE.partial.1 at the first record: a folder or
+// anything else there that a rename cannot replace is found now, before any record is answered.
+bool ReceivedFile::CheckAside() {
+  std::uint64_t size = 0;
+  if (earlier_.IsOpen() && earlier_.Size(size) && size == 0) return true;  // removed, not moved
+  std::error_code error;
+  const auto status = std::filesystem::symlink_status(names_.aside, error);
+  if (std::filesystem::is_directory(status)) {
+    errno = EISDIR;
+    return false;
   }
   return true;
 }
 
-void StoreReceivedRecord(ReceivedFile& received, const char* record) {
-  if (received.writeError != 0) return;
-  if (received.direct < 0 && received.partial < 0 && !StartPartialFile(received)) {
-    received.writeError = errno != 0 ? errno : EIO;
+// The first record of the session: an earlier partial file goes out of the way, not lost. It is
+// held through its move and until this session's own partial file is made and held.
+bool ReceivedFile::StartPartial() {
+  std::uint64_t size = 0;
+  if (earlier_.IsOpen() && earlier_.Size(size) && size == 0) {
+    // An empty one (a session killed before its first record) holds nothing to keep, and must not
+    // push a set of records out of the name beside it.
+    if (!earlier_.Remove()) {
+      errorName_ = names_.partial;
+      return false;
+    }
+  } else if (earlier_.IsOpen() || earlierLink_) {
+    const bool moved = earlier_.IsOpen() ? earlier_.MoveTo(names_.aside)
+                                         : MoveFileAside(names_.partial, names_.aside);
+    if (!moved) {
+      errorName_ = names_.aside;
+      return false;
+    }
+    earlierLink_ = false;
+    char note[sizeof names_.aside + 64];
+    std::snprintf(note, sizeof note, "an earlier session's records moved to %s", names_.aside);
+    ReportError(names_.partial, note);
+  }
+  const bool created = CreatePartial();
+  const int error = errno;
+  earlier_.Close();
+  errno = error;
+  if (!created) errorName_ = names_.partial;
+  return created;
+}
+
+bool ReceivedFile::Open(const char* name) {
+  CloseAll();
+  names_ = ReceivedNames{};
+  opened_ = earlierLink_ = targetExisted_ = committed_ = kept_ = tornLine_ = false;
+  stored_ = 0;
+  size_ = 0;
+  writeError_ = 0;
+  errorName_ = nullptr;
+  std::snprintf(name_, sizeof name_, "%s", name);
+  std::error_code error;
+  const auto status = std::filesystem::status(name, error);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    targetExisted_ = true;
+    direct_ = OpenForWriting(name);
+    if (direct_ < 0) return Fail(name);
+    opened_ = true;
+    return true;
+  }
+  if (!NamesOfReceivedFile(name, names_)) return Fail(name);
+  if (std::filesystem::exists(status)) {
+    if (!guard_.Open(names_.target, OpenRule::kExisting)) return Fail(name);
+    targetExisted_ = true;
+  }
+  const auto partialStatus = std::filesystem::symlink_status(names_.partial, error);
+  if (!std::filesystem::exists(partialStatus)) {
+    // Made now, so that a second session on the same name is refused from the start.
+    if (!CreatePartial()) return Fail(names_.partial);
+  } else if (std::filesystem::is_symlink(partialStatus)) {
+    earlierLink_ = true;  // never written through; moved aside as it is
+  } else if (!earlier_.Open(names_.partial, OpenRule::kExisting)) {
+    return Fail(names_.partial);
+  }
+  if ((earlierLink_ || earlier_.IsOpen()) && !CheckAside()) return Fail(names_.aside);
+  opened_ = true;
+  return true;
+}
+
+void ReceivedFile::Store(const char* record) {
+  if (writeError_ != 0) return;
+  if (direct_ < 0 && !partial_.IsOpen() && !StartPartial()) {
+    writeError_ = LastError();
     return;
   }
   char line[kLineBufferSize + 2];
   const int length = std::snprintf(line, sizeof line, "%s\r\n", record);
   const std::size_t size = length < 0 ? 0 : static_cast<std::size_t>(length);
-  const int fd = received.direct >= 0 ? received.direct : received.partial;
+  const int fd = direct_ >= 0 ? direct_ : partial_.fd();
   if (!WriteWhole(fd, line, size)) {
-    received.writeError = errno != 0 ? errno : EIO;
+    writeError_ = LastError();
+    errorName_ = direct_ >= 0 ? name_ : names_.partial;
     // A torn line is no record: the file ends after the last whole one, or says it does not.
-    if (received.direct < 0 && !CutFileTo(fd, received.size)) {
-      std::error_code sizeError;
-      received.tornLine =
-          std::filesystem::file_size(received.partialName, sizeError) != received.size;
-    }
+    std::uint64_t now = 0;
+    if (direct_ < 0 && !CutFileTo(fd, size_)) tornLine_ = !partial_.Size(now) || now != size_;
     return;
   }
-  received.size += size;
-  ++received.stored;
+  size_ += size;
+  ++stored_;
 }
 
-bool CommitReceivedFile(ReceivedFile& received, ProgressLine& progress) {
-  const char* name = received.name;
-  if (received.writeError == 0 && received.stored == 0) {
+bool ReceivedFile::Replace(ProgressLine& progress, int& error, bool& targetGone) {
+  const bool planned =
+      PlanKeptBackup(name_, names_.target, names_.partial, guard_.IsOpen(), plan_);
+  const char* backup = plan_.backupName[0] != '\0' ? plan_.backupName : nullptr;
+  const ReplaceFailure failure =
+      planned ? ReplaceKeepingBackup(partial_, guard_, names_.target, backup, targetGone)
+              : ReplaceFailure::kBackup;
+  if (failure == ReplaceFailure::kNone) return true;
+  error = LastError();
+  if (failure == ReplaceFailure::kBackup) {
+    // FILE is as it was and the records stay in FILE.partial, which Keep then counts.
+    progress.End();
+    std::printf("File Write Error (%s)\n", name_);
+    ReportBackupNotKept(name_, plan_, error);
+    error = 0;
+  }
+  return false;
+}
+
+void ReceivedFile::ReportFailedCommit(ProgressLine& progress, int error, bool targetGone) {
+  progress.End();
+  std::printf("File Write Error (%s)\n", name_);
+  if (errorName_ != nullptr) {
+    ReportErrno(errorName_, error);
+    return;
+  }
+  char reason[2 * kPathMax + 160];
+  FormatFailedReplace(reason, sizeof reason, name_, names_.partial, error, targetGone);
+  std::fflush(stdout);
+  std::fprintf(stderr, "talven: %s\n", reason);
+}
+
+bool ReceivedFile::Commit(ProgressLine& progress) {
+  if (writeError_ == 0 && stored_ == 0) {
     char reason[kFileNameMax + 64];
-    std::snprintf(reason, sizeof reason, "no records were received; %s was %s", name,
-                  received.targetExisted ? "left as it was" : "not created");
-    ReportError(name, reason);
+    std::snprintf(reason, sizeof reason, "no records were received; %s was %s", name_,
+                  targetExisted_ ? "left as it was" : "not created");
+    ReportError(name_, reason);
     return false;
   }
-  const int fd = received.direct >= 0 ? received.direct : received.partial;
-  int error = received.writeError;
-  if (error == 0 && !SyncDescriptor(fd)) error = errno != 0 ? errno : EIO;
-  if (error == 0 && received.direct >= 0) {
-    received.committed = true;
+  const int fd = direct_ >= 0 ? direct_ : partial_.fd();
+  int error = writeError_;
+  if (error == 0 && !SyncDescriptor(fd)) {
+    error = LastError();
+    errorName_ = direct_ >= 0 ? name_ : names_.partial;
+  }
+  if (error == 0 && direct_ >= 0) {
+    committed_ = true;
     return true;
   }
-  if (error == 0) {
-    if (received.guard >= 0) TakeModeAndOwner(received.guard, received.partial);
-    errno = 0;
-    const ReplaceFailure failure =
-        PlanKeptBackup(received)
-            ? ReplaceKeepingBackup(received.partial, received.guard, received.partialName,
-                                   received.target,
-                                   received.backupName[0] != '\0' ? received.backupName : nullptr)
-            : ReplaceFailure::kBackup;
-    if (failure == ReplaceFailure::kBackup) {
-      const int backupError = errno;
-      CloseAll(received);
-      progress.End();
-      std::printf("File Write Error (%s)\n", name);
-      ReportBackupNotKept(received, backupError);
-      return false;
-    }
-    if (failure == ReplaceFailure::kNone) received.committed = true;
-    if (failure == ReplaceFailure::kReplace) error = errno != 0 ? errno : EIO;
-  }
-  if (received.committed) {
-    CloseAll(received);
-    if (SyncFolderOf(received.target)) return true;
-    char reason[200];
-    std::snprintf(reason, sizeof reason,
-                  "holds the new records, but its folder could not be synced (%s): the change may "
-                  "not survive a power loss",
-                  std::strerror(errno != 0 ? errno : EIO));
-    ReportError(name, reason);
+  bool targetGone = false;
+  if (error == 0 && Replace(progress, error, targetGone)) committed_ = true;
+  if (!committed_) {
+    if (error != 0) ReportFailedCommit(progress, error, targetGone);
     return false;
   }
-  progress.End();
-  std::printf("File Write Error (%s)\n", name);
-  ReportErrno(received.direct >= 0 ? name : received.partialName, error);
+  CloseAll();
+  if (SyncFolderOf(names_.target)) return true;
+  char reason[200];
+  std::snprintf(reason, sizeof reason,
+                "holds the new records, but its folder could not be synced (%s): the change may "
+                "not survive a power loss",
+                std::strerror(LastError()));
+  ReportError(name_, reason);
   return false;
 }
 

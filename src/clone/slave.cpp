@@ -76,7 +76,7 @@ TransferResult RunSlave(CloneSession& session) {
   ReadTimeOfDay(session.stopwatch.end);
   FlushBeforeEveryWait(line, nullptr);
   // Every record must be on the disk, and in place of the named file, before success is reported.
-  session.received.backup = session.settings.options.backup;
+  session.received.KeepReplacedAs(session.settings.options.backup);
   return CommitReceivedFile(session.received, line.progress) ? TransferResult::kCompleted
                                                              : TransferResult::kFailed;
 }

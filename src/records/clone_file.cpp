@@ -1,8 +1,12 @@
 #include "records/clone_file.h"
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+
+#include "process/exit_path.h"
+#include "process/signals.h"
 
 namespace talven {
 
@@ -29,6 +33,12 @@ std::size_t ReadTextLine(std::FILE* file, char* buffer, std::size_t capacity,
   std::size_t length = 0;
   while (length + 1 < capacity) {
     const int c = NextByte(file);
+    if (c == EOF && std::ferror(file) != 0 && errno == EINTR) {
+      // A pipe that waits is a wait like any other: a signal ends the read, its error left set.
+      if (TakenSignal() != 0) break;
+      std::clearerr(file);
+      continue;
+    }
     if (c == EOF) break;
     if (c == kEndOfFileMark) {
       // Leave the mark in place so that every later read also ends here.

@@ -41,10 +41,11 @@ std::FILE* StandardInputBytes();
 // A stream over the file's bytes as they are now, which nothing outside the process can change
 // until the session ends; the stream's position is at the start. Read from the current position of
 // file, which may be a pipe. On POSIX the bytes are read into memory (clone files are small); on
-// Windows the file is that stream already, as its share mode keeps writers out, and is returned
-// rewound after reading. The bytes are kept in storage, which must outlive the stream. nullptr with
-// errno set when the file cannot be read, EFBIG when it holds more than kKeptBytesMax bytes (a
-// device or a pipe that never ends).
+// Windows a file on disk is that stream already, as its share mode keeps writers out, and is
+// returned rewound, while a pipe or a device is copied to a scratch file. The bytes are kept in
+// storage, which must outlive the stream. nullptr with errno set when the file cannot be read,
+// EFBIG when it holds more than kKeptBytesMax bytes (a device or a pipe that never ends). A signal
+// while a pipe keeps the read waiting ends the program as that signal.
 inline constexpr std::size_t kKeptBytesMax = std::size_t{256} << 20;
 std::FILE* KeepFileBytes(std::FILE* file, std::vector<char>& storage);
 

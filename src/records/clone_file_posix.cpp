@@ -8,6 +8,8 @@
 #include <new>
 #include <vector>
 
+#include "process/exit_path.h"
+#include "process/signals.h"
 #include "records/clone_file.h"
 #include "storage/durable_file.h"
 
@@ -70,7 +72,19 @@ std::FILE* KeepFileBytes(std::FILE* file, std::vector<char>& bytes) {
   try {
     char block[8192];
     std::size_t got = 0;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
+    for (;;) {
+      got = std::fread(block, 1, sizeof block, file);
+      const bool interrupted = std::ferror(file) != 0 && errno == EINTR;
+      if (interrupted) {
+        // A pipe that waits is a wait like any other: a signal ends the session as itself.
+        if (TakenSignal() != 0) {
+          std::vector<char>().swap(bytes);
+          errno = EINTR;
+          return nullptr;
+        }
+        std::clearerr(file);
+      }
+      if (got == 0 && !interrupted) break;
       if (got > kKeptBytesMax - bytes.size()) {
         std::vector<char>().swap(bytes);
         errno = EFBIG;

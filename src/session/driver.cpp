@@ -15,6 +15,7 @@
 #include "serial/port.h"
 #include "session/session.h"
 #include "session/setup.h"
+#include "session/trace_guard.h"
 #include "trace/wire_trace.h"
 
 namespace talven {
@@ -137,9 +138,11 @@ SessionEnd EndForSignal() {
 // The session from setup to the result line. Whatever way it ends, what it opened is closed by its
 // owners once the caller lets the session go.
 SessionEnd RunSteps(Session& session, int argc, char** argv, int failedStatus) {
-  const SetupResult setup = SetupSession(argc, argv, session.config, session.received);
+  const SetupResult setup =
+      SetupSession(argc, argv, session.config, session.received, &session.trace);
   const bool pause = session.config.pauseOnExit;
   if (setup == SetupResult::kInterrupted) return EndForSignal();
+  if (setup == SetupResult::kTraceRefused) return {kTraceRefusedStatus, pause};
   if (setup != SetupResult::kReady) return {kStoppedStatus, pause};
   if (!ConnectSession(session)) return {OpenFailureStatus(session), pause};
 
@@ -168,7 +171,7 @@ SessionEnd RunSteps(Session& session, int argc, char** argv, int failedStatus) {
   } else {
     std::printf("\n\n(x_x);  error\n");
   }
-  ReportReplacedRecords(session.received);
+  session.received.ReportReplacedRecords();
   // The scanner is let go before the key wait, not after it.
   session.ports.CloseAllPorts();
   return {completed ? 0 : failedStatus, pause};

@@ -16,6 +16,7 @@
 #include "session/argument_notes.h"
 #include "session/parse.h"
 #include "session/session.h"
+#include "session/trace_guard.h"
 
 namespace talven {
 
@@ -77,7 +78,8 @@ struct UnusedArguments {
 // The steps of setup on one session's settings.
 class Setup {
  public:
-  Setup(SessionConfig& config, ReceivedFile& received) : config_(config), received_(received) {}
+  Setup(SessionConfig& config, ReceivedFile& received, WireTrace* trace)
+      : config_(config), received_(received), trace_(trace) {}
 
   SetupResult Run(int argc, char** argv);
 
@@ -313,14 +315,21 @@ class Setup {
     const char* openMode = OpenModeFor(config_.mode);
     for (;;) {
       if (config_.transfer.fileName[0] != '\0') {
+        if (trace_ != nullptr &&
+            RefuseTraceOnSessionFile(*trace_, config_.transfer.fileName, config_.mode == kSlave)) {
+          return SetupResult::kTraceRefused;
+        }
         // Slave mode leaves the named file as it is until a transfer has completed; it names what
         // failed itself.
         if (config_.mode == kSlave) {
           if (OpenReceivedFile(received_, config_.transfer.fileName)) return SetupResult::kReady;
+          if (TakenSignal() != 0) return SetupResult::kInterrupted;
         } else if (std::FILE* file = OpenSessionFile(config_.transfer.fileName, openMode)) {
           config_.transfer.cloneFile.reset(file);
           return SetupResult::kReady;
         } else {
+          // A pipe with no writer yet keeps the open waiting: a signal then ends the session.
+          if (TakenSignal() != 0) return SetupResult::kInterrupted;
           // The prompt alone would not say whether the name, the folder or the permissions were
           // wrong.
           ReportError(config_.transfer.fileName, std::strerror(errno));
@@ -349,17 +358,19 @@ class Setup {
 
   SessionConfig& config_;
   ReceivedFile& received_;
+  WireTrace* trace_;
   UnusedArguments unused_;
 };
 
 }  // namespace
 
-SetupResult SetupSession(int argc, char** argv, SessionConfig& config, ReceivedFile& received) {
+SetupResult SetupSession(int argc, char** argv, SessionConfig& config, ReceivedFile& received,
+                         WireTrace* trace) {
   // The options came from the command line before setup; the rest is chosen afresh.
   const TransferOptions options = config.transfer.options;
   config = SessionConfig{};
   config.transfer.options = options;
-  return Setup(config, received).Run(argc, argv);
+  return Setup(config, received, trace).Run(argc, argv);
 }
 
 SetupResult Setup::Run(int argc, char** argv) {

@@ -5,12 +5,15 @@
 namespace talven {
 
 struct SessionConfig;
-struct ReceivedFile;
+class ReceivedFile;
+class WireTrace;
 
 // How setup ended: ready for the transfer; stopped, its reason on standard error already (no
-// keyboard for a menu, input ended at a prompt); or interrupted by a recorded signal.
-enum class SetupResult { kReady, kStopped, kInterrupted };
+// keyboard for a menu, input ended at a prompt); the trace refused as one of the session's own
+// files (a usage error); or interrupted by a recorded signal.
+enum class SetupResult { kReady, kStopped, kTraceRefused, kInterrupted };
 
-SetupResult SetupSession(int argc, char** argv, SessionConfig& config, ReceivedFile& received);
+SetupResult SetupSession(int argc, char** argv, SessionConfig& config, ReceivedFile& received,
+                         WireTrace* trace = nullptr);
 
 }  // namespace talven

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "storage/held_file.h"
+
 namespace talven {
 
 // Flushes the stream and has the system write its data to the disk. false with errno set on
@@ -22,27 +24,30 @@ std::FILE* CreateNewFile(const char* name);
 // Files written by descriptor, a whole record per call, so that what the file holds is exactly what
 // was written. Every call returns false (or -1) with errno set on failure.
 
-// Creates a new file, never through a link, and holds it against other sessions.
-int CreateHeldFile(const char* name);
-// Opens an existing plain file, never through a link, and holds it against other sessions: EBUSY
-// while another holds it, EACCES when the user may not write it. Once held it is checked to be
-// still the file at the path.
-int HoldExistingFile(const char* name);
 // Opens a device or a pipe for writing.
 int OpenForWriting(const char* name);
 bool WriteWhole(int fd, const char* data, std::size_t size);
 bool CutFileTo(int fd, std::uint64_t size);
 bool SyncDescriptor(int fd);
-// Gives `to` the permissions, owner and group of `from` as far as the process may.
-void TakeModeAndOwner(int from, int to);
+// Gives `to`, a file made to stand in for `from`, the owner and group of `from` as far as the
+// process may, its extended attributes (an access control list among them) and then its mode. An
+// attribute that cannot be copied is named on standard error; when it was the access control list,
+// the group's bits are left out of the mode, so that `to` is open to no more users than `from` was.
+// Nothing on Windows, whose replace carries all of this over.
+void TakeAccessOf(int from, int to, const char* toName);
 void CloseDescriptor(int& fd);
 // Renames, replacing what `to` held (a file moved aside).
 bool MoveFileAside(const char* from, const char* to);
 // The commit: puts the held file `from` (descriptor fromFd, or -1) in place of `to` (held by toFd,
 // or -1) in one step, keeping what the system keeps of the replaced file. The holds last until the
 // file is in place where the system allows it; both descriptors are closed afterwards. The folder
-// is not synced here (SyncFolderOf). false with errno set when it failed: `to` is then unchanged.
+// is not synced here (SyncFolderOf). false with errno set when it failed: `to` is then unchanged
+// (on Windows, unless the system took it away first: see the overload below).
 bool ReplaceHeldFile(int& fromFd, int& toFd, const char* from, const char* to);
+// The same over held files: from's file is put in place of `to` (held by toFile, or closed). On
+// success both are closed; on failure errno is set, the holds last where the system allows it,
+// and targetGone says whether the system took `to` away before it failed (Windows only).
+bool ReplaceHeldFile(HeldFile& fromFile, HeldFile& toFile, const char* to, bool& targetGone);
 // The file a chain of symbolic links ends at (the name itself when it is no link); false when it
 // does not fit or the chain does not end.
 bool ResolveLinks(const char* name, char* out, std::size_t capacity);

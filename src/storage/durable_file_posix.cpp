@@ -19,20 +19,6 @@ bool FailWith(int error) {
   return false;
 }
 
-// Takes the session hold on an open file and checks that the path still names it.
-bool Hold(int fd, const char* name) {
-  // Where the file system has no locks the file is used unguarded.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) return FailWith(EBUSY);
-  return IsFileAtPath(fd, name);
-}
-
-int Closed(int fd) {
-  const int error = errno;
-  close(fd);
-  errno = error;
-  return -1;
-}
-
 }  // namespace
 
 bool IsFileAtPath(int fd, const char* name) {
@@ -66,31 +52,8 @@ bool SyncFile(std::FILE* file) {
 }
 
 std::FILE* CreateNewFile(const char* name) {
-  const int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  std::FILE* file = fdopen(fd, "wb");
-  if (file == nullptr) close(fd);
-  return file;
-}
-
-int CreateHeldFile(const char* name) {
-  const int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) return -1;
-  return Hold(fd, name) ? fd : Closed(fd);
-}
-
-int HoldExistingFile(const char* name) {
-  // Opened for writing though nothing is written: a file the user may not write is refused here,
-  // not replaced by a rename that only asks the folder.
-  const int fd = open(name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
-  struct stat info {};
-  if (fstat(fd, &info) != 0) return Closed(fd);
-  if (!S_ISREG(info.st_mode)) {
-    errno = S_ISDIR(info.st_mode) ? EISDIR : EEXIST;
-    return Closed(fd);
-  }
-  return Hold(fd, name) ? fd : Closed(fd);
+  HeldFile file;
+  return file.Open(name, OpenRule::kNew) ? file.ReleaseAsStream() : nullptr;
 }
 
 int OpenForWriting(const char* name) {
@@ -119,16 +82,6 @@ bool SyncDescriptor(int fd) {
   return fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
 }
 
-void TakeModeAndOwner(int from, int to) {
-  struct stat info {};
-  if (fstat(from, &info) != 0) return;
-  // An owner change may clear the set-id bits, so the mode comes after it; either may be refused.
-  if (fchown(to, info.st_uid, info.st_gid) != 0) {
-    if (fchown(to, static_cast<uid_t>(-1), info.st_gid) != 0) errno = 0;
-  }
-  if (fchmod(to, info.st_mode & 07777) != 0) errno = 0;
-}
-
 void CloseDescriptor(int& fd) {
   if (fd >= 0) close(fd);
   fd = -1;
@@ -146,6 +99,15 @@ bool ReplaceHeldFile(int& fromFd, int& toFd, const char* from, const char* to) {
   CloseDescriptor(toFd);
   errno = error;
   return replaced;
+}
+
+bool ReplaceHeldFile(HeldFile& fromFile, HeldFile& toFile, const char* to, bool& targetGone) {
+  targetGone = false;
+  // Renamed while both are held: a second session finds the new file held until this one lets go.
+  if (std::rename(fromFile.name(), to) != 0) return false;
+  fromFile.Close();
+  toFile.Close();
+  return true;
 }
 
 bool ResolveLinks(const char* name, char* out, std::size_t capacity) {

@@ -9,7 +9,9 @@
 #include <cstdlib>
 
 #include "storage/durable_file.h"
+#include "storage/replace_win32.h"
 #include "storage/system_error_win32.h"
+#include "storage/wide_name_win32.h"
 
 namespace talven {
 
@@ -35,29 +37,37 @@ bool WideNames(const char* from, wchar_t* source, const char* to, wchar_t* targe
   return false;
 }
 
-// Another session holds the file when it cannot be shared: a hold open for writing denies others
-// writing, and so every session's open, while this session may still read it. The CRT keeps the
-// system's error code of a failed open in _doserrno.
-int Held(const char* name, int flags) {
-  int fd = -1;
-  const errno_t error = _sopen_s(&fd, name, flags | _O_BINARY, _SH_DENYWR, _S_IREAD | _S_IWRITE);
-  if (error == 0) return fd;
-  errno = error == EACCES && _doserrno == ERROR_SHARING_VIOLATION ? EBUSY : error;
-  return -1;
-}
-
 // Puts `from` in place of `to`. ReplaceFileW keeps the replaced file's attributes and access
-// rights; a file that is not there yet is renamed.
-bool Replace(const char* from, const char* to) {
-  wchar_t source[kWideMax];
-  wchar_t target[kWideMax];
-  if (!WideNames(from, source, to, target)) return false;
-  if (GetFileAttributesW(target) != INVALID_FILE_ATTRIBUTES &&
-      ReplaceFileW(target, source, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+// rights; a file that is not there yet is renamed. targetGone tells a failure after which `to` is
+// no longer there.
+bool Replace(const char* from, const char* to, bool& targetGone) {
+  targetGone = false;
+  const std::wstring source = WideFileName(from);
+  const std::wstring target = WideFileName(to);
+  if (source.empty() || target.empty()) {
+    errno = EINVAL;
+    return false;
+  }
+  DWORD replaceError = ERROR_SUCCESS;
+  const bool existed = GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES;
+  if (existed) {
+    if (ReplaceFileW(target.c_str(), source.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                     nullptr, nullptr)) {
+      return true;
+    }
+    replaceError = GetLastError();
+  }
+  if (MoveFileExW(source.c_str(), target.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return true;
   }
-  return MoveFileExW(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0 ||
-         FailWithLastError();
+  const DWORD moveError = GetLastError();
+  targetGone = existed && (!ReplacedFileSurvives(replaceError) ||
+                           GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES);
+  // A program that has the file open is the reason the replace gave, whatever the rename says.
+  errno = ErrnoForFailedReplace(ErrnoForFailedReplace(replaceError) == EBUSY ? replaceError
+                                                                             : moveError);
+  return false;
 }
 
 }  // namespace
@@ -94,30 +104,8 @@ bool SyncFolderOf(const char* path) {
 }
 
 std::FILE* CreateNewFile(const char* name) {
-  int fd = -1;
-  if (_sopen_s(&fd, name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _SH_DENYWR,
-               _S_IREAD | _S_IWRITE) != 0) {
-    return nullptr;
-  }
-  std::FILE* file = _fdopen(fd, "wb");
-  if (file == nullptr) _close(fd);
-  return file;
-}
-
-int CreateHeldFile(const char* name) {
-  return Held(name, _O_WRONLY | _O_CREAT | _O_EXCL);
-}
-
-int HoldExistingFile(const char* name) {
-  struct _stat64 info {};
-  if (_stat64(name, &info) != 0) return -1;
-  if ((info.st_mode & _S_IFMT) != _S_IFREG) {
-    errno = (info.st_mode & _S_IFMT) == _S_IFDIR ? EISDIR : EEXIST;
-    return -1;
-  }
-  // Opened for writing though nothing is written: a read-only file is refused here, as on other
-  // systems, instead of failing only at the replace.
-  return Held(name, _O_WRONLY);
+  HeldFile file;
+  return file.Open(name, OpenRule::kNew) ? file.ReleaseAsStream() : nullptr;
 }
 
 int OpenForWriting(const char* name) {
@@ -147,7 +135,7 @@ bool CutFileTo(int fd, std::uint64_t size) {
 }
 
 // ReplaceFileW carries the attributes and access rights over.
-void TakeModeAndOwner(int, int) {}
+void TakeAccessOf(int, int, const char*) {}
 
 void CloseDescriptor(int& fd) {
   if (fd >= 0) _close(fd);
@@ -166,7 +154,15 @@ bool ReplaceHeldFile(int& fromFd, int& toFd, const char* from, const char* to) {
   CloseDescriptor(fromFd);
   CloseDescriptor(toFd);
   // The caller syncs what SyncFolderOf syncs, and tells a failure there from a failed replace.
-  return Replace(from, to);
+  bool targetGone = false;
+  return Replace(from, to, targetGone);
+}
+
+bool ReplaceHeldFile(HeldFile& fromFile, HeldFile& toFile, const char* to, bool& targetGone) {
+  const std::string from = fromFile.name();
+  fromFile.Close();
+  toFile.Close();
+  return Replace(from.c_str(), to, targetGone);
 }
 
 // Links on Windows are rare and are not followed: the name given is the file replaced.

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "storage/held_file.h"
+
 namespace talven {
 
 enum class BackupControl { kNone, kSimple, kNumbered };
@@ -30,12 +32,12 @@ std::FILE* ReadHeldFile(const char* name);
 // What failed in ReplaceKeepingBackup: `to` is unchanged either way.
 enum class ReplaceFailure { kNone, kBackup, kReplace };
 
-// ReplaceHeldFile that first keeps the file `to` (held by toFd) under `backup`, replacing an older
-// file there whole: on POSIX a hard link to a temporary name renamed to `backup` (a copy where the
-// file system has no hard links), on Windows the backup name of ReplaceFileW. With backup nullptr,
-// or no file at `to`, nothing is kept. Both descriptors are closed afterwards; errno says why a
-// step failed.
-ReplaceFailure ReplaceKeepingBackup(int& fromFd, int& toFd, const char* from, const char* to,
-                                    const char* backup);
+// ReplaceHeldFile that first keeps the file `to` (held by toFile) under `backup`, replacing an
+// older file there whole: on POSIX a hard link to a temporary name renamed to `backup` (a copy
+// where the file system has no hard links), on Windows the backup name of ReplaceFileW. With
+// backup nullptr, or no file held at `to`, nothing is kept. errno says why a step failed, and
+// targetGone whether the system took `to` away before it failed (as ReplaceHeldFile).
+ReplaceFailure ReplaceKeepingBackup(HeldFile& fromFile, HeldFile& toFile, const char* to,
+                                    const char* backup, bool& targetGone);
 
 }  // namespace talven

@@ -52,7 +52,7 @@ bool CopyHeld(int toFd, const char* to, const char* temporary) {
     copied = WriteWhole(out, buffer, static_cast<std::size_t>(got));
   }
   if (copied) {
-    TakeModeAndOwner(toFd, out);
+    TakeAccessOf(toFd, out, temporary);
     copied = SyncDescriptor(out);
   }
   int error = errno;
@@ -93,17 +93,17 @@ std::FILE* ReadHeldFile(const char* name) {
   return std::fopen(name, "rbe");
 }
 
-ReplaceFailure ReplaceKeepingBackup(int& fromFd, int& toFd, const char* from, const char* to,
-                                    const char* backup) {
-  if (backup != nullptr && toFd >= 0 && !KeepHeld(toFd, to, backup)) {
-    const int error = errno != 0 ? errno : EIO;
-    CloseDescriptor(fromFd);
-    CloseDescriptor(toFd);
-    errno = error;
+ReplaceFailure ReplaceKeepingBackup(HeldFile& fromFile, HeldFile& toFile, const char* to,
+                                    const char* backup, bool& targetGone) {
+  targetGone = false;
+  // Both files stay held: the records are in FILE.partial, the old ones in FILE.
+  if (backup != nullptr && toFile.IsOpen() && !KeepHeld(toFile.fd(), to, backup)) {
+    if (errno == 0) errno = EIO;
     return ReplaceFailure::kBackup;
   }
   errno = 0;
-  return ReplaceHeldFile(fromFd, toFd, from, to) ? ReplaceFailure::kNone : ReplaceFailure::kReplace;
+  return ReplaceHeldFile(fromFile, toFile, to, targetGone) ? ReplaceFailure::kNone
+                                                           : ReplaceFailure::kReplace;
 }
 
 }  // namespace talven

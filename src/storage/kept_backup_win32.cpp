@@ -53,21 +53,22 @@ std::FILE* ReadHeldFile(const char* name) {
   return _fsopen(name, "rb", _SH_DENYNO);
 }
 
-ReplaceFailure ReplaceKeepingBackup(int& fromFd, int& toFd, const char* from, const char* to,
-                                    const char* backup) {
-  if (backup == nullptr || toFd < 0) {
+ReplaceFailure ReplaceKeepingBackup(HeldFile& fromFile, HeldFile& toFile, const char* to,
+                                    const char* backup, bool& targetGone) {
+  targetGone = false;
+  if (backup == nullptr || !toFile.IsOpen()) {
     errno = 0;
-    return ReplaceHeldFile(fromFd, toFd, from, to) ? ReplaceFailure::kNone
-                                                   : ReplaceFailure::kReplace;
+    return ReplaceHeldFile(fromFile, toFile, to, targetGone) ? ReplaceFailure::kNone
+                                                             : ReplaceFailure::kReplace;
   }
-  // Windows renames no file that is open without delete sharing: the holds end just before.
-  CloseDescriptor(fromFd);
-  CloseDescriptor(toFd);
   wchar_t source[kWideMax];
   wchar_t target[kWideMax];
   wchar_t kept[kWideMax];
-  if (!WideName(from, source) || !WideName(to, target)) return ReplaceFailure::kReplace;
+  if (!WideName(fromFile.name(), source) || !WideName(to, target)) return ReplaceFailure::kReplace;
   if (!WideName(backup, kept) || !BackupNameTakes(kept)) return ReplaceFailure::kBackup;
+  // Windows renames no file that is open without delete sharing: the holds end just before.
+  fromFile.Close();
+  toFile.Close();
   // The replaced file keeps its attributes and access rights under the backup name.
   if (ReplaceFileW(target, source, kept, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
     return ReplaceFailure::kNone;

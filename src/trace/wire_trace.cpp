@@ -8,6 +8,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "process/exit_path.h"
+#include "storage/durable_file.h"
+#include "storage/held_file.h"
+
 namespace talven {
 namespace {
 
@@ -29,29 +33,27 @@ std::tm LocalTime(std::time_t seconds) {
 constexpr char kTraceFirstLine[] = "# talven wire trace, started ";
 
 // A trace never empties a file it did not write: an earlier trace, known by its first line, or an
-// empty file is replaced; a device or pipe is written to; any other file that is there is left
-// alone (EEXIST). false with errno as the read left it when the file cannot be read.
-bool MayWriteTraceTo(const char* path) {
-  std::error_code error;
-  const auto status = std::filesystem::status(path, error);
-  if (!std::filesystem::exists(status) || !std::filesystem::is_regular_file(status)) return true;
-  std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) return false;
+// empty file is replaced; any other file that is there is left alone (EEXIST). false with errno as
+// the read left it when the file cannot be read.
+bool MayWriteTraceTo(const HeldFile& held) {
+  if (held.created()) return true;
   char first[sizeof kTraceFirstLine] = {};
-  const std::size_t got = std::fread(first, 1, sizeof kTraceFirstLine - 1, file);
-  const bool unread = std::ferror(file) != 0;
-  const int readError = errno;
-  std::fclose(file);
-  if (unread) {
-    errno = readError != 0 ? readError : EIO;
-    return false;
-  }
+  std::size_t got = 0;
+  if (!held.ReadStart(first, sizeof kTraceFirstLine - 1, got)) return false;
   if (got == 0 || (got == sizeof kTraceFirstLine - 1 &&
                    std::memcmp(first, kTraceFirstLine, sizeof kTraceFirstLine - 1) == 0)) {
     return true;
   }
   errno = EEXIST;
   return false;
+}
+
+// The same file by name: both made absolute, with no "." or ".." left.
+bool SameName(const std::string& a, const char* b) {
+  std::error_code error;
+  const auto first = std::filesystem::absolute(a, error).lexically_normal();
+  const auto second = std::filesystem::absolute(b, error).lexically_normal();
+  return !error && first == second;
 }
 
 WireStamp Now(SteadyClock::time_point traceStart) {
@@ -126,12 +128,62 @@ std::string FormatWireNote(const WireStamp& stamp, const char* text) {
   return StampText(stamp) + "  -- " + text + "\n";
 }
 
-bool WireTrace::Start(const char* path) {
+bool WireTrace::Hold(const char* path) {
   Stop();
-  if (!MayWriteTraceTo(path)) return false;
-  std::FILE* file = std::fopen(path, "w");
-  if (file == nullptr) return false;
-  file_ = file;
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  path_ = path;
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    // A device or a pipe is written to; there is nothing in it to keep.
+    file_ = std::fopen(path, "w");
+    pending_ = file_ != nullptr;
+    return pending_;
+  }
+  // A link is followed on purpose: the trace goes to the file it names.
+  char target[4200];
+  if (!ResolveLinks(path, target, sizeof target)) return false;
+  resolved_ = target;
+  if (!held_.Open(target, OpenRule::kNewOrExisting)) return false;
+  if (!MayWriteTraceTo(held_)) {
+    const int refused = errno;
+    held_.Close();
+    errno = refused;
+    return false;
+  }
+  pending_ = true;
+  return true;
+}
+
+bool WireTrace::IsFile(const char* path) const {
+  if (!pending_ && file_ == nullptr) return false;
+  return SameName(path_, path) || (!resolved_.empty() && SameName(resolved_, path)) ||
+         held_.IsAt(path);
+}
+
+void WireTrace::Abandon() {
+  if (held_.IsOpen() && held_.created()) {
+    held_.Remove();
+  } else {
+    held_.Close();
+  }
+  pending_ = false;
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+}
+
+bool WireTrace::Begin() {
+  pending_ = false;
+  if (held_.IsOpen()) {
+    if (!held_.Empty() || (file_ = held_.ReleaseAsStream()) == nullptr) {
+      // The session goes on without it, and says so.
+      char reason[128];
+      std::snprintf(reason, sizeof reason, "the trace could not be begun (%s)",
+                    std::strerror(errno != 0 ? errno : EIO));
+      ReportError(path_.c_str(), reason);
+      held_.Close();
+      return false;
+    }
+  }
   start_ = SteadyClock::now();
   const std::tm local = LocalTime(SystemClock::to_time_t(SystemClock::now()));
   char started[64];
@@ -147,6 +199,8 @@ bool WireTrace::Start(const char* path) {
 }
 
 void WireTrace::Stop() {
+  held_.Close();
+  pending_ = false;
   if (file_ == nullptr) return;
   std::fclose(file_);
   file_ = nullptr;
@@ -158,11 +212,13 @@ void WireTrace::Write(const std::string& record) {
 }
 
 void WireTrace::TraceBytes(WireDirection direction, const void* bytes, std::size_t count) {
+  if (pending_) Begin();
   if (file_ == nullptr || count == 0) return;
   Write(FormatWireRecord(Now(start_), direction, static_cast<const unsigned char*>(bytes), count));
 }
 
 void WireTrace::TraceNote(const char* text) {
+  if (pending_) Begin();
   if (file_ == nullptr) return;
   Write(FormatWireNote(Now(start_), text));
 }

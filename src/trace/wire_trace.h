@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <string>
 
+#include "storage/held_file.h"
+
 namespace talven {
 
 enum class WireDirection { kToScanner, kFromScanner };
@@ -24,9 +26,18 @@ class WireTrace {
 
   // Starts a trace into the file at path: a new file, or an earlier trace or an empty file
   // replaced. False, with errno as the open left it, when the file cannot be read or created; with
-  // EEXIST when a file that holds something other than a trace is there. A trace already running
-  // is stopped first.
-  bool Start(const char* path);
+  // EEXIST when a file that holds something other than a trace is there, EBUSY when another
+  // session holds it. A trace already running is stopped first.
+  bool Start(const char* path) { return Hold(path) && Begin(); }
+  // As Start, but the file is only taken and held, not yet changed: it is emptied and begun by the
+  // first record, once the session knows that the trace is none of its own files.
+  bool Hold(const char* path);
+  // Whether the trace held or running is the file at path, by name or (for a file held and not yet
+  // begun) by identity.
+  bool IsFile(const char* path) const;
+  // Gives up a trace held and not begun: a file Hold made is removed, any other left as it was.
+  void Abandon();
+  const char* path() const { return path_.c_str(); }
   void Stop();
 
   // Both do nothing while no trace runs.
@@ -34,8 +45,13 @@ class WireTrace {
   void TraceNote(const char* text);  // an event that is not a byte, such as the port opening
 
  private:
+  bool Begin();
   void Write(const std::string& record);
 
+  HeldFile held_;  // the file, from Hold until the trace begins
+  bool pending_ = false;
+  std::string path_;
+  std::string resolved_;  // path with its links followed
   std::FILE* file_ = nullptr;
   std::chrono::steady_clock::time_point start_;
 };

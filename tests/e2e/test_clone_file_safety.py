@@ -27,8 +27,9 @@ def strace_works():
         ["strace", "-qq", "-o", "/dev/null", "true"], capture_output=True, timeout=10).returncode == 0
 
 
-def receive(app, scanner, records, last="END"):
-    app.expect(SLAVE_PROMPT)
+def receive(app, scanner, records, last="END", prompted=False):
+    if not prompted:
+        app.expect(SLAVE_PROMPT)
     scanner.send_line("MDL")
     assert scanner.read_line()
     for r in records:
@@ -42,7 +43,31 @@ CASES = ["empty transfer", "rerun with a bad port", "rerun interrupted before a 
          "rerun interrupted after records", "rerun after a kill before any record", "link and mode", "partial-name link",
          "trace on the clone file", "file changed at the ready prompt",
          "second session during the commit", "write-protected backup",
-         "master given an endless device"]
+         "master given an endless device", "second session during the move aside",
+         "trace on another session's partial", "trace on its own partial", "trace on its own new file",
+         "acl and attributes", "partial.1 a folder", "replace refused in a sticky folder",
+         "interrupted while master reads a pipe"]
+
+
+def slowed(monkeypatch, tmp_path, call="rename", seconds=2):
+    """Has the next program started run with every such call slowed by strace."""
+    if not strace_works():
+        pytest.skip("strace is not installed or cannot trace here")
+    wrapper = tmp_path / "slowed"
+    # LeakSanitizer cannot run under a tracer; the sanitizer suite runs this test too.
+    wrapper.write_text(f"#!/bin/sh\nASAN_OPTIONS=detect_leaks=0 exec strace -qq -o /dev/null "
+                       f"-e inject={call}:delay_enter={seconds * 1000000} {conftest.BINARY} \"$@\"\n")
+    wrapper.chmod(0o755)
+    monkeypatch.setattr(conftest, "BINARY", str(wrapper))
+
+
+def access_list(user_perm, group_perm, mask_perm, other_perm, uid):
+    """A POSIX access ACL as the system stores it: owner, one named user, group, mask, other."""
+    entries = [(0x01, 6, 0xFFFFFFFF), (0x02, user_perm, uid), (0x04, group_perm, 0xFFFFFFFF),
+               (0x10, mask_perm, 0xFFFFFFFF), (0x20, other_perm, 0xFFFFFFFF)]
+    return (2).to_bytes(4, "little") + b"".join(
+        t.to_bytes(2, "little") + p.to_bytes(2, "little") + i.to_bytes(4, "little")
+        for t, p, i in entries)
 
 
 @pytest.mark.parametrize("case", CASES)
@@ -182,6 +207,124 @@ def test_files_are_never_lost(run, scanner, tmp_path, monkeypatch, case):
         assert app.wait() == 255 and scanner.read_for(0.2) == b""
         assert app.stderr() == (b"talven: /dev/zero: too large for a clone file (more than 256 "
                                 b"MiB); nothing was sent\n")
+    elif case == "second session during the move aside":
+        target.unlink()
+        partial.write_bytes(KEPT)
+        first_binary = conftest.BINARY
+        slowed(monkeypatch, tmp_path)
+        first = run("KM504R", scanner.path, "SLAVE", "out.txt", "0")
+        monkeypatch.setattr(conftest, "BINARY", first_binary)
+        receive(first, scanner, NEW[:1], last=None)
+        time.sleep(0.5)  # inside the slowed move of the earlier partial file
+        second_scanner = conftest.Scanner()
+        try:
+            second = run("KM504R", second_scanner.path, "SLAVE", "out.txt", "0")
+            second.expect(FILE_PROMPT)
+            second.child.sendeof()
+            assert second.wait() == 255 and b"busy" in second.stderr()
+        finally:
+            second_scanner.close()
+        for r in NEW[1:]:
+            scanner.send_line("CLN " + r)
+            assert scanner.read_line() == b"OK"
+        scanner.send_line("END")
+        assert COMPLETE.search(first.output(timeout=30))
+        assert target.read_bytes() == NEW_BYTES and aside.read_bytes() == KEPT
+        assert not partial.exists()
+    elif case.startswith("trace on"):
+        other = None
+        if case == "trace on another session's partial":  # still empty: no record yet
+            other = run("KM504R", scanner.path, "SLAVE", "out.txt", "0")
+            other.expect(SLAVE_PROMPT)
+            args, name = ["--trace", "out.txt.partial", "KM504R", MISSING_PORT, "SLAVE", "x.txt"], \
+                "in use by another talven session"
+        elif case == "trace on its own partial":
+            aside.write_bytes(KEPT)
+            args, name = ["--trace", "out.txt.partial", "KM504R", scanner.path, "SLAVE", "out.txt"], \
+                "own out.txt.partial;"
+        else:
+            target.unlink()
+            args, name = ["--trace", "out.txt", "KM504R", scanner.path, "SLAVE", "out.txt"], \
+                "own out.txt;"
+        app = run(*args, "0")
+        app.output()
+        assert app.wait() == 2 and name.encode() in app.stderr()
+        assert len(app.stderr().splitlines()) == 1
+        if other:
+            receive(other, scanner, NEW, prompted=True)
+            assert COMPLETE.search(other.output()) and target.read_bytes() == NEW_BYTES
+        else:
+            assert scanner.read_for(0.2) == b"" and not partial.exists()
+            assert (target.read_bytes() == OLD) if target.exists() else case.endswith("new file")
+            assert not aside.exists() or aside.read_bytes() == KEPT
+    elif case == "acl and attributes":
+        acl = access_list(6, 0, 6, 0, 65534)  # user:nobody:rw-, group::---, mask::rw-
+        try:
+            os.setxattr(target, "user.origin", b"the scanner in the car")
+            os.setxattr(target, "system.posix_acl_access", acl)
+        except OSError as error:
+            pytest.skip(f"this file system keeps no such attributes: {error}")
+        before = {n: os.getxattr(target, n) for n in os.listxattr(target)}
+        mode = target.stat().st_mode
+        app = run("KM504R", scanner.path, "SLAVE", "out.txt", "0")
+        receive(app, scanner, NEW)
+        # Nothing said but what the replace changed: no attribute was left behind.
+        said = [l for l in app.stderr().splitlines() if b"against the backup it replaced" not in l]
+        assert COMPLETE.search(app.output()) and said == []
+        assert target.read_bytes() == NEW_BYTES and target.stat().st_mode == mode
+        assert {n: os.getxattr(target, n) for n in os.listxattr(target)} == before
+    elif case == "partial.1 a folder":
+        partial.write_bytes(KEPT)
+        aside.mkdir()
+        app = run("KM504R", scanner.path, "SLAVE", "out.txt", "0")
+        app.expect(FILE_PROMPT)
+        app.child.sendeof()
+        assert app.wait() == 255 and scanner.read_for(0.2) == b""
+        assert app.stderr().startswith(b"talven: out.txt.partial.1: Is a directory\n")
+        assert partial.read_bytes() == KEPT and target.read_bytes() == OLD
+    elif case == "replace refused in a sticky folder":
+        # Another user's file that all may write, in a folder open to all with the sticky bit:
+        # written, but not replaced by this user's rename.
+        with tempfile.TemporaryDirectory(prefix="talven-") as name:
+            folder = pathlib.Path(name)
+            folder.chmod(0o1777)
+            shared = folder / "shared.txt"
+            shared.write_bytes(OLD)
+            shared.chmod(0o666)
+            binary = shutil.copy(conftest.BINARY, folder / "talven")
+            os.chown(shared, 0, 0)
+            os.chmod(scanner.path, 0o666)
+            wrapper = tmp_path / "as-another-user"
+            user = "--reuid=65534 --regid=65534 --clear-groups" if os.geteuid() == 0 else None
+            if user is None or not shutil.which("setpriv"):
+                pytest.skip("needs root and setpriv to act as a second user")
+            wrapper.write_text(f"#!/bin/sh\ncd {folder} && exec setpriv {user} {binary} \"$@\"\n")
+            wrapper.chmod(0o755)
+            monkeypatch.setattr(conftest, "BINARY", str(wrapper))
+            # Without a backup to keep first, the rename is what the system refuses.
+            app = run("--no-backup", "KM504R", scanner.path, "SLAVE", "shared.txt", "0")
+            receive(app, scanner, NEW)
+            out = app.output()
+            assert b"File Write Error (shared.txt)" in out and not COMPLETE.search(out)
+            assert app.stderr() == (b"talven: cannot replace shared.txt: Operation not permitted; "
+                                    b"the records are in shared.txt.partial\n"
+                                    b"talven: received records kept in shared.txt.partial "
+                                    b"(6 records)\n")
+            assert shared.read_bytes() == OLD
+            assert (folder / "shared.txt.partial").read_bytes() == NEW_BYTES
+    elif case == "interrupted while master reads a pipe":
+        fifo = tmp_path / "pipe.txt"
+        os.mkfifo(fifo)
+        writer = os.open(fifo, os.O_RDWR)  # open, and never writing
+        try:
+            app = run("KM504R", scanner.path, "MASTER", "pipe.txt", "0")
+            app.expect("Com Port")
+            time.sleep(0.3)
+            app.kill(signal.SIGINT)
+            app.output()
+            assert app.wait() == 130 and scanner.read_for(0.2) == b""
+        finally:
+            os.close(writer)
 
 
 # --- Every system call on the way to the disk failing in turn ----------------------------------
@@ -205,7 +348,9 @@ FAULTS = [("SLAVE", "openat", "partial", "EIO", 1), ("SLAVE", "write", "partial"
           ("SLAVE", "close", "target", "EIO", 2),
           ("COMPARE", "openat", "log", "ENOSPC", 1),
           ("COMPARE", "write", "log", "EIO", 1), ("COMPARE", "fsync", "log", "EIO", 1),
-          ("COMPARE", "close", "log", "EIO", 1), ("COMPARE", "fsync", "folder", "EIO", 1)] + [
+          ("COMPARE", "close", "log", "EIO", 1), ("COMPARE", "fsync", "folder", "EIO", 1),
+          ("SLAVE", "openat", "trace", "EIO", 1), ("SLAVE", "flock", "trace", "EAGAIN", 1),
+          ("SLAVE", "ftruncate", "trace", "EIO", 1), ("COMPARE", "flock", "log", "EAGAIN", 1)] + [
           ("SLAVE", "SIGKILL", None, None, n) for n in random.Random().sample(range(7), 3)]
 
 
@@ -219,7 +364,7 @@ def test_faults_on_the_way_to_the_disk(run, scanner, tmp_path, monkeypatch, mode
             pytest.skip("strace is not installed or cannot trace here")
         names = {"partial": ["out.txt.partial"], "target": ["out.txt"], "folder": ["."],
                  "backup": ["out.txt", "out.txt~", "out.txt~.new"],
-                 "log": log_names(time.time())}[where]
+                 "log": log_names(time.time()), "trace": ["wire.log"]}[where]
         # Named as the program names them, and as their descriptors resolve.
         paths = names + [tmp_path / n for n in names]
         wrapper = tmp_path / "faulty"
@@ -234,7 +379,13 @@ def test_faults_on_the_way_to_the_disk(run, scanner, tmp_path, monkeypatch, mode
         monkeypatch.setattr(conftest, "BINARY", str(wrapper))
     target, partial = tmp_path / "out.txt", tmp_path / "out.txt.partial"
     target.write_bytes(OLD if mode == "SLAVE" else NEW_BYTES)
-    app = run("KM504R", scanner.path, mode, "out.txt", "0")
+    app = run(*(["--trace", "wire.log"] if where == "trace" else []), "KM504R", scanner.path, mode,
+              "out.txt", "0")
+    if where == "trace" and call != "ftruncate":  # refused before anything else is done
+        app.output()
+        assert app.wait() == 2 and target.read_bytes() == OLD and not partial.exists()
+        assert app.stderr().startswith(b"talven: wire.log: ") and scanner.read_for(0.2) == b""
+        return
     if app.child.expect_exact([SLAVE_PROMPT, FILE_PROMPT]) == 1:
         app.child.sendeof()
         assert app.wait() == 255 and b"out.txt" in app.stderr() and target.read_bytes() == OLD
@@ -268,10 +419,15 @@ def test_faults_on_the_way_to_the_disk(run, scanner, tmp_path, monkeypatch, mode
     if mode == "COMPARE":
         logs = list(tmp_path.glob("*.log"))
         assert not COMPLETE.search(out) and len(logs) <= 1
-        assert (b"could not be written completely" if call != "openat" else b"File Open Error"
-                ) in (said if call != "openat" else out)
+        opened = call not in ("openat", "flock")
+        assert (b"could not be written completely" if opened else b"File Open Error"
+                ) in (said if opened else out)
         return
     kept = "".join(r + "\r\n" for r in answered).encode()
+    if where == "trace":  # the session goes on without its trace, and says so
+        assert COMPLETE.search(out) and target.read_bytes() == kept
+        assert said.startswith(b"talven: wire.log: the trace could not be begun")
+        return
     backup = tmp_path / "out.txt~"
     # The old records are in FILE or in FILE~ at every moment, and no temporary name is left.
     assert (backup.read_bytes() if backup.exists() else OLD) == OLD
