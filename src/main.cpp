@@ -2,15 +2,18 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "backup/backup_commands.h"
 #include "clone/transfer.h"
 #include "process/exit_path.h"
+#include "process/text_io.h"
 #include "serial/port_list.h"
 #include "serial/wire_trace.h"
 #include "session/driver.h"
 #include "session/options.h"
+#include "storage/file_system.h"
 
 namespace {
 
@@ -19,7 +22,14 @@ constexpr int kUsageStatus = 2;
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int rawCount, char** rawArguments) {
+  // Every name inside the program is UTF-8.
+  std::vector<std::string> arguments = talven::CommandLineArguments(rawCount, rawArguments);
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  const int argc = static_cast<int>(arguments.size());
+  char** argv = pointers.data();
   const talven::Options options = talven::ParseOptions(argc, argv);
   if (!options.error.empty()) {
     std::fprintf(stderr, "talven: %s\nTry 'talven --help'.\n", options.error.c_str());
@@ -45,7 +55,7 @@ int main(int argc, char** argv) {
   if (options.tracePath != nullptr && !trace.Start(options.tracePath)) {
     talven::ReportError(options.tracePath,
                         errno == EEXIST ? "is there and is not a wire trace; give another name"
-                                        : std::strerror(errno));
+                                        : talven::FileErrorText(errno));
     return kUsageStatus;
   }
   talven::TransferOptions transfer;

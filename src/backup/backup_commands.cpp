@@ -13,11 +13,12 @@
 #include <utility>
 #include <vector>
 
-#include "records/clone_file.h"
 #include "backup/file_check.h"
-#include "records/record_reader.h"
-#include "storage/scratch_file.h"
 #include "process/exit_path.h"
+#include "records/clone_file.h"
+#include "records/record_reader.h"
+#include "storage/file_system.h"
+#include "storage/scratch_file.h"
 
 namespace talven {
 
@@ -308,7 +309,7 @@ int DiffCloneFiles(const char* oldName, std::FILE* oldFile, const char* newName,
 int RunCheckCommand(const char* path) {
   std::FILE* file = OpenSessionFile(path, "r");
   if (file == nullptr) {
-    ReportError(path, std::strerror(errno));
+    ReportError(path, FileErrorText(errno));
     return kFileUnreadable;
   }
   ReadFailure failure;
@@ -325,12 +326,12 @@ int RunCheckCommand(const char* path) {
 int RunDiffCommand(const char* oldPath, const char* newPath) {
   std::FILE* oldFile = OpenSessionFile(oldPath, "r");
   if (oldFile == nullptr) {
-    ReportError(oldPath, std::strerror(errno));
+    ReportError(oldPath, FileErrorText(errno));
     return kFileUnreadable;
   }
   std::FILE* newFile = OpenSessionFile(newPath, "r");
   if (newFile == nullptr) {
-    ReportError(newPath, std::strerror(errno));
+    ReportError(newPath, FileErrorText(errno));
     std::fclose(oldFile);
     return kFileUnreadable;
   }

@@ -2,14 +2,15 @@
 #include <cstdio>
 #include <cstring>
 
-#include "records/clone_file.h"
-#include "storage/durable_file.h"
-#include "records/record.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
 #include "process/clock.h"
 #include "process/exit_path.h"
+#include "records/clone_file.h"
+#include "records/record.h"
 #include "serial/line_exchange.h"
+#include "storage/durable_file.h"
+#include "storage/file_system.h"
 
 namespace talven {
 
@@ -66,7 +67,7 @@ bool ReportMismatch(TransferLine& line, MismatchLog& log, const char* fileLine,
     if (log.file == nullptr) {
       const int error = errno;
       std::printf("File Open Error (%s)\n", log.name);
-      ReportError(log.name, std::strerror(error));
+      ReportError(log.name, FileErrorText(error));
       return false;
     }
     TrackOpenFile(log.file);

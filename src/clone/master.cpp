@@ -3,17 +3,18 @@
 #include <cstdio>
 #include <cstring>
 
-#include "records/clone_check.h"
-#include "records/clone_file.h"
-#include "records/record.h"
-#include "records/record_reader.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
 #include "process/clock.h"
 #include "process/console.h"
 #include "process/exit_path.h"
 #include "process/signals.h"
+#include "records/clone_check.h"
+#include "records/clone_file.h"
+#include "records/record.h"
+#include "records/record_reader.h"
 #include "serial/line_exchange.h"
+#include "storage/file_system.h"
 
 namespace talven {
 
@@ -44,7 +45,7 @@ bool CheckBeforeSending(CloneSession& session) {
     std::snprintf(tooLarge, sizeof tooLarge,
                   "too large for a clone file (more than %zu MiB); nothing was sent",
                   kKeptBytesMax >> 20);
-    ReportError(name, errno == EFBIG ? tooLarge : std::strerror(errno));
+    ReportError(name, errno == EFBIG ? tooLarge : FileErrorText(errno));
     return false;
   }
   if (bytes != session.settings.cloneFile) {

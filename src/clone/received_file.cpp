@@ -3,20 +3,19 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
-#include "storage/durable_file.h"
 #include "clone/transfer_lines.h"
 #include "process/exit_path.h"
 #include "serial/line_exchange.h"
+#include "storage/durable_file.h"
+#include "storage/file_system.h"
 
 namespace talven {
 
 namespace {
 
 void ReportErrno(const char* what, int error) {
-  ReportError(what, std::strerror(error != 0 ? error : EIO));
+  ReportError(what, FileErrorText(error != 0 ? error : EIO));
 }
 
 void CloseAll(ReceivedFile& received) {
@@ -33,9 +32,8 @@ void KeepPartialFile(void* object) {
   if (!received.committed && received.own) {
     if (received.stored == 0) {
       CloseDescriptor(received.partial);
-      std::error_code error;
       // Only the session's own, empty file: an earlier one was never touched.
-      std::filesystem::remove(received.partialName, error);
+      RemoveFile(received.partialName);
     } else {
       std::fflush(stdout);
       std::fprintf(stderr, "talven: received records kept in %s (%u record%s%s)\n",
@@ -58,13 +56,12 @@ bool CreatePartialFile(ReceivedFile& received) {
 
 // The first record of the session: an earlier partial file goes out of the way, not lost.
 bool StartPartialFile(ReceivedFile& received) {
-  std::error_code error;
   // An empty one (a session killed before its first record) holds nothing to keep, and must not
   // push a set of records out of the name beside it.
-  if (received.earlier >= 0 && std::filesystem::file_size(received.partialName, error) == 0 &&
-      !error) {
+  std::uint64_t earlierSize = 0;
+  if (received.earlier >= 0 && FileSizeOf(received.partialName, earlierSize) && earlierSize == 0) {
     CloseDescriptor(received.earlier);
-    std::filesystem::remove(received.partialName, error);
+    RemoveFile(received.partialName);
     received.earlierExists = false;
   }
   if (received.earlierExists) {
@@ -96,9 +93,8 @@ bool OpenReceivedFile(ReceivedFile& received, const char* name) {
   CloseAll(received);
   received = ReceivedFile{};
   std::snprintf(received.name, sizeof received.name, "%s", name);
-  std::error_code error;
-  const auto status = std::filesystem::status(name, error);
-  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+  const FileKind kind = KindOf(name);
+  if (kind != FileKind::kMissing && kind != FileKind::kRegular) {
     received.targetExisted = true;
     received.direct = OpenForWriting(name);
     return received.direct >= 0 || Fail(received, name);
@@ -110,16 +106,16 @@ bool OpenReceivedFile(ReceivedFile& received, const char* name) {
   }
   std::snprintf(received.asideName, sizeof received.asideName, "%s%s", received.partialName,
                 kAsideSuffix);
-  if (std::filesystem::exists(status)) {
+  if (kind != FileKind::kMissing) {
     received.guard = HoldExistingFile(received.target);
     if (received.guard < 0) return Fail(received, name);
     received.targetExisted = true;
   }
-  const auto partialStatus = std::filesystem::symlink_status(received.partialName, error);
-  if (!std::filesystem::exists(partialStatus)) {
+  const FileKind partialKind = KindOf(received.partialName, false);
+  if (partialKind == FileKind::kMissing) {
     // Made now, so that a second session on the same name is refused from the start.
     if (!CreatePartialFile(received)) return Fail(received, received.partialName);
-  } else if (std::filesystem::is_symlink(partialStatus)) {
+  } else if (partialKind == FileKind::kLink) {
     received.earlierExists = true;  // never written through; moved aside as it is
   } else {
     received.earlier = HoldExistingFile(received.partialName);
@@ -144,9 +140,8 @@ void StoreReceivedRecord(ReceivedFile& received, const char* record) {
     received.writeError = errno != 0 ? errno : EIO;
     // A torn line is no record: the file ends after the last whole one, or says it does not.
     if (received.direct < 0 && !CutFileTo(fd, received.size)) {
-      std::error_code sizeError;
-      received.tornLine =
-          std::filesystem::file_size(received.partialName, sizeError) != received.size;
+      std::uint64_t onDisk = 0;
+      received.tornLine = !FileSizeOf(received.partialName, onDisk) || onDisk != received.size;
     }
     return;
   }
@@ -165,6 +160,7 @@ bool CommitReceivedFile(ReceivedFile& received, ProgressLine& progress) {
   }
   const int fd = received.direct >= 0 ? received.direct : received.partial;
   int error = received.writeError;
+  bool replaceFailed = false;
   if (error == 0 && !SyncDescriptor(fd)) error = errno != 0 ? errno : EIO;
   if (error == 0 && received.direct >= 0) {
     received.committed = true;
@@ -177,6 +173,7 @@ bool CommitReceivedFile(ReceivedFile& received, ProgressLine& progress) {
       received.committed = true;
     } else {
       error = errno != 0 ? errno : EIO;
+      replaceFailed = true;
     }
   }
   if (received.committed) {
@@ -186,13 +183,14 @@ bool CommitReceivedFile(ReceivedFile& received, ProgressLine& progress) {
     std::snprintf(reason, sizeof reason,
                   "holds the new records, but its folder could not be synced (%s): the change may "
                   "not survive a power loss",
-                  std::strerror(errno != 0 ? errno : EIO));
+                  FileErrorText(errno != 0 ? errno : EIO));
     ReportError(name, reason);
     return false;
   }
   progress.End();
   std::printf("File Write Error (%s)\n", name);
-  ReportErrno(received.direct >= 0 ? name : received.partialName, error);
+  // The records are whole in the partial file; it is FILE that could not be replaced.
+  ReportErrno(received.direct >= 0 || replaceFailed ? name : received.partialName, error);
   return false;
 }
 

@@ -19,6 +19,15 @@ int ReadKey();
 // As ReadKey, then writes the code to the console as one character.
 int ReadKeyEcho();
 
+// Keeps the console from stopping the program while the session runs: on Windows a click in the
+// window would start a QuickEdit selection, which blocks every write to the console (and so a
+// transfer, its progress marks included) until the selection ends. Off until RestoreConsole.
+void HoldConsoleForSession();
+
+// Shows the prompt where the user sees it and waits for one key, echoed. Where no console can
+// answer, there is no wait (and on Windows no prompt either).
+void PauseForKey(const char* prompt);
+
 // Puts the console back into its normal mode; safe to call at any time, including on the exit path.
 void RestoreConsole();
 

@@ -213,6 +213,15 @@ int ReadKeyEcho() {
   return code;
 }
 
+// A terminal has no selection that stops the program.
+void HoldConsoleForSession() {}
+
+void PauseForKey(const char* prompt) {
+  std::printf("%s", prompt);
+  std::fflush(stdout);
+  if (WaitForKey()) ReadKeyEcho();
+}
+
 void RestoreConsole() {
   if (gConsole.raw == 0) return;
   gConsole.raw = 0;

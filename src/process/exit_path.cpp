@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <string>
 
 #include "process/console.h"
 #include "process/signals.h"
+#include "process/text_io.h"
 
 namespace talven {
 
@@ -109,20 +111,20 @@ void CheckInterrupt() {
 [[noreturn]] void Terminate(int code) {
   CloseEverything();
   ExitPathDone();
-  if (gExit.pause) {
-    std::printf("\nPress any key!!");
-    std::fflush(stdout);
-    // Without a console there is nobody to press a key: the wait is skipped.
-    if (WaitForKey()) ReadKeyEcho();
-  }
+  if (gExit.pause) PauseForKey("\nPress any key!!");
   RestoreConsole();
   std::fflush(stdout);
-  std::exit(code);
+  std::exit(ProcessStatus(code));
+}
+
+int ProcessStatus(int code) {
+  return code & 0xFF;
 }
 
 void ReportError(const char* what, const char* reason) {
   std::fflush(stdout);
-  std::fprintf(stderr, "talven: %s: %s\n", what, reason);
+  const std::string line = std::string("talven: ") + what + ": " + reason + "\n";
+  PrintText(stderr, line.c_str());
 }
 
 }  // namespace talven

@@ -31,6 +31,10 @@ void TrackOpenFile(std::FILE* file);
 // false when the close failed (its buffered data did not reach the system).
 bool CloseTrackedFile(std::FILE*& file);
 
+// The status the process ends with for a code: the low eight bits, as POSIX reports an exit code,
+// so that -1 is 255 on every system and a batch file's "if errorlevel 1" sees the failure.
+int ProcessStatus(int code);
+
 // Signals and console close are only recorded by their handlers (see signals.h); every wait in the
 // program calls CheckInterrupt (or ends early) so the exit happens on the main thread.
 void CheckInterrupt();

@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <system_error>
+
+#include "storage/file_system.h"
 
 namespace talven {
 namespace {
@@ -32,10 +33,8 @@ constexpr char kTraceFirstLine[] = "# talven wire trace, started ";
 // empty file is replaced; a device or pipe is written to; any other file that is there is left
 // alone (EEXIST). false with errno as the read left it when the file cannot be read.
 bool MayWriteTraceTo(const char* path) {
-  std::error_code error;
-  const auto status = std::filesystem::status(path, error);
-  if (!std::filesystem::exists(status) || !std::filesystem::is_regular_file(status)) return true;
-  std::FILE* file = std::fopen(path, "rb");
+  if (KindOf(path) != FileKind::kRegular) return true;
+  std::FILE* file = OpenFile(path, "rb");
   if (file == nullptr) return false;
   char first[sizeof kTraceFirstLine] = {};
   const std::size_t got = std::fread(first, 1, sizeof kTraceFirstLine - 1, file);
@@ -129,7 +128,7 @@ std::string FormatWireNote(const WireStamp& stamp, const char* text) {
 bool WireTrace::Start(const char* path) {
   Stop();
   if (!MayWriteTraceTo(path)) return false;
-  std::FILE* file = std::fopen(path, "w");
+  std::FILE* file = OpenFile(path, "w");
   if (file == nullptr) return false;
   file_ = file;
   start_ = SteadyClock::now();

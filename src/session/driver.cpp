@@ -5,6 +5,7 @@
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
 #include "process/clock.h"
+#include "process/console.h"
 #include "process/exit_path.h"
 #include "process/platform.h"
 #include "process/signals.h"
@@ -117,6 +118,7 @@ TransferResult RunTransfer(Session& session) {
                              char** argv, int failedStatus) {
   ConfigureStandardOutput();
   InstallSignalHandlers();
+  HoldConsoleForSession();
   std::printf("               ***** TALVEN EMULATOR PRO %s *****\n\n", kVersionText);
 
   // The session leaves only through Terminate, so it lives until the exit path has closed its

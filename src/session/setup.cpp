@@ -3,19 +3,20 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <system_error>
 
-#include "records/clone_file.h"
 #include "clone/received_file.h"
 #include "process/console.h"
 #include "process/exit_path.h"
 #include "process/platform.h"
 #include "process/signals.h"
+#include "process/text_io.h"
+#include "records/clone_file.h"
 #include "session/argument_notes.h"
 #include "session/parse.h"
 #include "session/session.h"
+#include "storage/file_system.h"
 
 namespace talven {
 
@@ -27,7 +28,7 @@ class StandardInput final : public CharSource {
   int Get() override {
     for (;;) {
       errno = 0;
-      const int c = std::fgetc(stdin);
+      const int c = ReadInputChar();
       if (c != EOF) return c;
       CheckInterrupt();
       if (std::ferror(stdin) && errno == EINTR) {
@@ -39,7 +40,7 @@ class StandardInput final : public CharSource {
       return -1;
     }
   }
-  void Unget(int c) override { std::ungetc(c, stdin); }
+  void Unget(int c) override { UngetInputChar(c); }
 };
 
 [[noreturn]] void LeaveForEndOfInput() {
@@ -129,8 +130,7 @@ class Setup {
       if (c == '/' || c == ' ' || (c >= '\t' && c <= '\r')) return false;
     }
     const std::string path = "/dev/" + std::string(word);
-    std::error_code error;
-    if (!std::filesystem::is_character_file(path, error)) return false;
+    if (KindOf(path.c_str()) != FileKind::kDevice) return false;
     UsePortPath(path);
     return true;
   }
@@ -274,7 +274,7 @@ class Setup {
           if (config_.transfer.cloneFile != nullptr) break;
           // The prompt alone would not say whether the name, the folder or the permissions were
           // wrong.
-          ReportError(config_.transfer.fileName, std::strerror(errno));
+          ReportError(config_.transfer.fileName, FileErrorText(errno));
         }
       }
       std::printf("Input clone file name : ");
@@ -290,7 +290,9 @@ class Setup {
   }
 
   void PrintSummary() {
-    std::printf("  File Name  = %s\n", config_.transfer.fileName);
+    std::printf("  File Name  = ");
+    PrintText(stdout, config_.transfer.fileName);
+    std::printf("\n");
     std::printf("  Model Name = %s\n", LookupByValue(ModelNames, config_.model));
     if (config_.portPath[0] != '\0') {
       std::printf("  Com Port   = %s\n", config_.portPath);

@@ -7,9 +7,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "storage/durable_file.h"
+#include "storage/file_system.h"
+#include "storage/replace_retry.h"
 #include "storage/system_error_win32.h"
+#include "storage/wide_name_win32.h"
 
 namespace talven {
 
@@ -21,42 +25,46 @@ bool FailWithLastError() {
   return false;
 }
 
-bool WideName(const char* name, wchar_t* out, int capacity) {
-  return MultiByteToWideChar(CP_ACP, 0, name, -1, out, capacity) > 0;
-}
-
-inline constexpr int kWideMax = MAX_PATH * 4;
-
-// Both names of a move as the system's wide strings, each into kWideMax characters; false with
-// EINVAL when one cannot be converted.
-bool WideNames(const char* from, wchar_t* source, const char* to, wchar_t* target) {
-  if (WideName(from, source, kWideMax) && WideName(to, target, kWideMax)) return true;
-  errno = EINVAL;
-  return false;
-}
-
-// Another session holds the file when it cannot be shared. The CRT keeps the system's error code
-// of a failed open in _doserrno.
-int Held(const char* name, int flags) {
+// Opens through the CRT by the wide name. Another program holds the file when it cannot be
+// shared: the CRT keeps the system's error code of a failed open in _doserrno.
+int OpenByName(const char* name, int flags, int share) {
+  const std::wstring wide = WideName(name);
+  if (wide.empty()) return -1;
   int fd = -1;
-  const errno_t error = _sopen_s(&fd, name, flags | _O_BINARY, _SH_DENYRW, _S_IREAD | _S_IWRITE);
+  const errno_t error =
+      _wsopen_s(&fd, wide.c_str(), flags | _O_BINARY, share, _S_IREAD | _S_IWRITE);
   if (error == 0) return fd;
-  errno = error == EACCES && _doserrno == ERROR_SHARING_VIOLATION ? EBUSY : error;
+  errno =
+      error == EACCES && (_doserrno == ERROR_SHARING_VIOLATION || _doserrno == ERROR_LOCK_VIOLATION)
+          ? EBUSY
+          : error;
   return -1;
 }
 
-// Puts `from` in place of `to`. ReplaceFileW keeps the replaced file's attributes and access
+int Held(const char* name, int flags) {
+  return OpenByName(name, flags, _SH_DENYRW);
+}
+
+// Puts `from` in place of `to` once. ReplaceFileW keeps the replaced file's attributes and access
 // rights; a file that is not there yet is renamed.
-bool Replace(const char* from, const char* to) {
-  wchar_t source[kWideMax];
-  wchar_t target[kWideMax];
-  if (!WideNames(from, source, to, target)) return false;
-  if (GetFileAttributesW(target) != INVALID_FILE_ATTRIBUTES &&
-      ReplaceFileW(target, source, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+bool ReplaceOnce(const std::wstring& source, const std::wstring& target) {
+  if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES &&
+      ReplaceFileW(target.c_str(), source.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                   nullptr, nullptr)) {
     return true;
   }
-  return MoveFileExW(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0 ||
+  return MoveFileExW(source.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0 ||
          FailWithLastError();
+}
+
+// A virus scanner or a sync client opening the file for a moment is waited out.
+bool Replace(const char* from, const char* to) {
+  const std::wstring source = WideName(from);
+  const std::wstring target = WideName(to);
+  if (source.empty() || target.empty()) return false;
+  return RetryWhileBusy([&] { return ReplaceOnce(source, target); },
+                        [](unsigned ms) { Sleep(ms); });
 }
 
 }  // namespace
@@ -78,14 +86,11 @@ bool SyncFile(std::FILE* file) {
 // and has the disk write its cache, which makes a replace or a creation under that name durable
 // (ReplaceFileW does not write through).
 bool SyncFolderOf(const char* path) {
-  wchar_t name[kWideMax];
-  if (!WideName(path, name, kWideMax)) {
-    errno = EINVAL;
-    return false;
-  }
-  const HANDLE file =
-      CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const std::wstring name = WideName(path);
+  if (name.empty()) return false;
+  const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return FailWithLastError();
   const bool flushed = FlushFileBuffers(file) != 0 || FailWithLastError();
   CloseHandle(file);
@@ -93,11 +98,8 @@ bool SyncFolderOf(const char* path) {
 }
 
 std::FILE* CreateNewFile(const char* name) {
-  int fd = -1;
-  if (_sopen_s(&fd, name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _SH_DENYWR,
-               _S_IREAD | _S_IWRITE) != 0) {
-    return nullptr;
-  }
+  const int fd = OpenByName(name, _O_WRONLY | _O_CREAT | _O_EXCL, _SH_DENYWR);
+  if (fd < 0) return nullptr;
   std::FILE* file = _fdopen(fd, "wb");
   if (file == nullptr) _close(fd);
   return file;
@@ -108,11 +110,18 @@ int CreateHeldFile(const char* name) {
 }
 
 int HoldExistingFile(const char* name) {
-  struct _stat64 info {};
-  if (_stat64(name, &info) != 0) return -1;
-  if ((info.st_mode & _S_IFMT) != _S_IFREG) {
-    errno = (info.st_mode & _S_IFMT) == _S_IFDIR ? EISDIR : EEXIST;
-    return -1;
+  switch (KindOf(name)) {
+    case FileKind::kRegular:
+      break;
+    case FileKind::kMissing:
+      errno = ENOENT;
+      return -1;
+    case FileKind::kDirectory:
+      errno = EISDIR;
+      return -1;
+    default:
+      errno = EEXIST;
+      return -1;
   }
   // Opened for writing though nothing is written: a read-only file is refused here, as on other
   // systems, instead of failing only at the replace.
@@ -120,9 +129,7 @@ int HoldExistingFile(const char* name) {
 }
 
 int OpenForWriting(const char* name) {
-  int fd = -1;
-  return _sopen_s(&fd, name, _O_WRONLY | _O_BINARY, _SH_DENYNO, _S_IREAD | _S_IWRITE) == 0 ? fd
-                                                                                           : -1;
+  return OpenByName(name, _O_WRONLY, _SH_DENYNO);
 }
 
 bool WriteWhole(int fd, const char* data, std::size_t size) {
@@ -154,10 +161,11 @@ void CloseDescriptor(int& fd) {
 }
 
 bool MoveFileAside(const char* from, const char* to) {
-  wchar_t source[kWideMax];
-  wchar_t target[kWideMax];
-  if (!WideNames(from, source, to, target)) return false;
-  return MoveFileExW(source, target, MOVEFILE_REPLACE_EXISTING) != 0 || FailWithLastError();
+  const std::wstring source = WideName(from);
+  const std::wstring target = WideName(to);
+  if (source.empty() || target.empty()) return false;
+  return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0 ||
+         FailWithLastError();
 }
 
 bool ReplaceHeldFile(int& fromFd, int& toFd, const char* from, const char* to) {
