@@ -300,13 +300,13 @@ class WineTalven(Talven):
     A pattern's BEL characters are left out of the match, since the console does not show them.
     """
 
-    def __init__(self, args, cwd, wine, locale="C", program=None, stdout=None):
-        """program: what wine runs instead of talven.exe (cmd for a batch file); stdout: a file
-        that takes standard output instead of the console; locale: the Unix locale wine runs in,
-        which sets its code pages."""
+    def __init__(self, args, cwd, wine, env=None, program=None, stdout=None):
+        """env: more environment, such as the Unix locale wine runs in (LC_ALL), which sets its
+        code pages; program: what wine runs instead of talven.exe (cmd for a batch file); stdout:
+        a file that takes standard output instead of the console."""
         self.stderr_path = pathlib.Path(cwd) / f".stderr-{id(self)}"
-        env = dict(wine.env, TERM="dumb", LC_ALL=locale, TALVEN_STDERR=str(self.stderr_path),
-                   TALVEN_STDOUT=str(stdout or ""))
+        env = {**wine.env, "TERM": "dumb", "LC_ALL": "C", **(env or {}),
+               "TALVEN_STDERR": str(self.stderr_path), "TALVEN_STDOUT": str(stdout or "")}
         redirect = ' >"$TALVEN_STDOUT"' if stdout else ""
         # Wide enough that no line of the program wraps.
         self.child = pexpect.spawn("/bin/sh", ["-c", 'exec wine "$0" "$@" 2>"$TALVEN_STDERR"' +
