@@ -24,7 +24,8 @@ const RetryCase kCases[] = {
     {"busy twice", {EBUSY, EBUSY}, true, 3, 0},
     {"busy on all but the last", {EBUSY, EBUSY, EBUSY, EBUSY, EBUSY, EBUSY}, true, 7, 0},
     {"busy throughout", std::vector<int>(20, EBUSY), false, 7, EBUSY},
-    {"denied", {EACCES}, false, 1, EACCES},
+    {"denied, then free", {EACCES, EACCES}, true, 3, 0},
+    {"missing", {ENOENT}, false, 1, ENOENT},
     {"busy, then no space", {EBUSY, ENOSPC}, false, 2, ENOSPC},
 };
 
