@@ -6,6 +6,7 @@
 
 #include "clone/transfer_lines.h"
 #include "process/exit_path.h"
+#include "process/text_io.h"
 #include "serial/line_exchange.h"
 #include "storage/durable_file.h"
 #include "storage/file_system.h"
@@ -36,10 +37,12 @@ void KeepPartialFile(void* object) {
       RemoveFile(received.partialName);
     } else {
       std::fflush(stdout);
-      std::fprintf(stderr, "talven: received records kept in %s (%u record%s%s)\n",
-                   received.partialName, static_cast<unsigned>(received.stored),
-                   received.stored == 1 ? "" : "s",
-                   received.tornLine ? ", then an incomplete line" : "");
+      char line[sizeof received.partialName + 96];
+      std::snprintf(line, sizeof line, "talven: received records kept in %s (%u record%s%s)\n",
+                    received.partialName, static_cast<unsigned>(received.stored),
+                    received.stored == 1 ? "" : "s",
+                    received.tornLine ? ", then an incomplete line" : "");
+      PrintText(stderr, line);
     }
   }
   CloseAll(received);
@@ -188,7 +191,9 @@ bool CommitReceivedFile(ReceivedFile& received, ProgressLine& progress) {
     return false;
   }
   progress.End();
-  std::printf("File Write Error (%s)\n", name);
+  std::printf("File Write Error (");
+  PrintText(stdout, name);
+  std::printf(")\n");
   // The records are whole in the partial file; it is FILE that could not be replaced.
   ReportErrno(received.direct >= 0 || replaceFailed ? name : received.partialName, error);
   return false;
