@@ -493,3 +493,17 @@ def test_exit_prompt_stays_out_of_redirected_output(windows, tmp_path):
     assert app.wait() == 255
     assert redirected.read_bytes() == BANNER + summary("d.txt", "KM504R", MISSING_PORT) + \
         b"RS-232C ERROR\r\n"
+
+
+@pytest.mark.wine
+def test_file_held_by_another_program_is_named_so(windows, scanner, tmp_path):
+    for name in ("x.txt", "y.txt"):
+        (tmp_path / name).write_bytes(record("01,x").encode() + b"\r\n")
+    first = windows.start("KM504R", windows.port(scanner), "SLAVE", "x.txt", "0")
+    first.expect(SLAVE_PROMPT)
+    second = windows.start("KM504R", MISSING_PORT, "MASTER", "x.txt", "0")
+    second.expect(b"Input clone file name : ")
+    second.sendline(b"y.txt")
+    assert second.output().endswith(b"RS-232C ERROR\r\n")
+    assert second.wait() == 255
+    assert b"talven: x.txt: in use by another program\r\n" in second.stderr()
