@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "process/keymap.h"
+#include "text/keymap.h"
 
 namespace {
 

@@ -2,14 +2,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "backup/backup_commands.h"
 #include "clone/transfer.h"
 #include "discovery/port_list.h"
 #include "process/exit_path.h"
+#include "process/text_io.h"
 #include "session/driver.h"
 #include "session/options.h"
+#include "names/file_system.h"
 #include "trace/wire_trace.h"
 
 namespace {
@@ -19,7 +22,14 @@ constexpr int kUsageStatus = 2;
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int rawCount, char** rawArguments) {
+  // Every name inside the program is UTF-8.
+  std::vector<std::string> arguments = talven::CommandLineArguments(rawCount, rawArguments);
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  const int argc = static_cast<int>(arguments.size());
+  char** argv = pointers.data();
   const talven::Options options = talven::ParseOptions(argc, argv);
   if (!options.error.empty()) {
     std::fprintf(stderr, "talven: %s\nTry 'talven --help'.\n", options.error.c_str());
@@ -37,9 +47,11 @@ int main(int argc, char** argv) {
     talven::PrintPortList(stdout, talven::ListSerialPorts());
     return 0;
   }
-  if (options.checkPath != nullptr) return talven::RunCheckCommand(options.checkPath);
+  if (options.checkPath != nullptr) {
+    return talven::ProcessStatus(talven::RunCheckCommand(options.checkPath));
+  }
   if (options.diffPaths[0] != nullptr) {
-    return talven::RunDiffCommand(options.diffPaths[0], options.diffPaths[1]);
+    return talven::ProcessStatus(talven::RunDiffCommand(options.diffPaths[0], options.diffPaths[1]));
   }
   talven::SessionEnd end;
   {
@@ -50,7 +62,7 @@ int main(int argc, char** argv) {
       talven::ReportError(options.tracePath,
                           errno == EEXIST  ? "is there and is not a wire trace; give another name"
                           : errno == EBUSY ? "is in use by another talven session; give another name"
-                                           : std::strerror(errno));
+                                           : talven::FileErrorText(errno));
       return kUsageStatus;
     }
     talven::TransferOptions transfer;

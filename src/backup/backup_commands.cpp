@@ -18,6 +18,8 @@
 #include "records/clone_file.h"
 #include "records/record_check.h"
 #include "records/record_reader.h"
+#include "records/record_reader.h"
+#include "names/file_system.h"
 #include "storage/scratch_file.h"
 
 namespace talven {
@@ -272,7 +274,7 @@ struct QuestionFile {
   // False, with the reason on standard error, when the file cannot be opened.
   bool Open() {
     stream = standardInput ? StandardInputBytes() : OpenSessionFile(name, "r");
-    if (stream == nullptr) ReportError(name, std::strerror(errno));
+    if (stream == nullptr) ReportError(name, FileErrorText(errno));
     return stream != nullptr;
   }
 

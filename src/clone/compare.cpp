@@ -4,13 +4,14 @@
 
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
-#include "process/clock.h"
+#include "clock/clock.h"
 #include "process/exit_path.h"
 #include "records/clone_file.h"
 #include "records/record.h"
 #include "serial/line_exchange.h"
 #include "storage/durable_file.h"
 #include "storage/owned_file.h"
+#include "names/file_system.h"
 
 namespace talven {
 
@@ -68,7 +69,7 @@ bool ReportMismatch(TransferLine& line, MismatchLog& log, const char* fileLine,
     if (log.file == nullptr) {
       const int error = errno;
       std::printf("File Open Error (%s)\n", log.name);
-      ReportError(log.name, std::strerror(error));
+      ReportError(log.name, FileErrorText(error));
       return false;
     }
     FlushBeforeEveryWait(line, log.file.get());

@@ -6,7 +6,7 @@
 
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
-#include "process/clock.h"
+#include "clock/clock.h"
 #include "process/console.h"
 #include "process/exit_path.h"
 #include "process/signals.h"
@@ -16,6 +16,7 @@
 #include "records/record_reader.h"
 #include "serial/line_exchange.h"
 #include "storage/owned_file.h"
+#include "names/file_system.h"
 
 namespace talven {
 
@@ -59,7 +60,7 @@ bool CheckBeforeSending(CloneSession& session, SentBytes& sent) {
     std::snprintf(tooLarge, sizeof tooLarge,
                   "too large for a clone file (more than %zu MiB); nothing was sent",
                   kKeptBytesMax >> 20);
-    ReportError(name, errno == EFBIG ? tooLarge : std::strerror(errno));
+    ReportError(name, errno == EFBIG ? tooLarge : FileErrorText(errno));
     return false;
   }
   if (bytes != sent.file) {

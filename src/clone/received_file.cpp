@@ -3,21 +3,29 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
+#include <string>
 
 #include "clone/transfer_lines.h"
 #include "process/exit_path.h"
 #include "process/signals.h"
+#include "process/text_io.h"
 #include "serial/line_exchange.h"
 #include "storage/durable_file.h"
+#include "names/file_system.h"
 
 namespace talven {
 
 namespace {
 
 void ReportErrno(const char* what, int error) {
-  ReportError(what, std::strerror(error != 0 ? error : EIO));
+  ReportError(what, FileErrorText(error != 0 ? error : EIO));
+}
+
+// The Part's "File Write Error (NAME)", the name as the console shows it.
+void PrintFileWriteError(const char* name) {
+  std::printf("File Write Error (");
+  PrintText(stdout, name);
+  std::printf(")\n");
 }
 
 int LastError() {
@@ -48,7 +56,7 @@ void FormatFailedReplace(char* out, std::size_t capacity, const char* name, cons
   if (error == EBUSY) {
     std::snprintf(reason, sizeof reason, "another program has %s open", name);
   } else {
-    std::snprintf(reason, sizeof reason, "%s", std::strerror(error != 0 ? error : EIO));
+    std::snprintf(reason, sizeof reason, "%s", FileErrorText(error != 0 ? error : EIO));
   }
   std::snprintf(
       out, capacity, "cannot replace %s: %s; %s%s", name, reason,
@@ -85,9 +93,11 @@ void ReceivedFile::Keep() {
     partial_.Remove();
   } else if (!committed_ && stored_ > 0 && atName) {
     std::fflush(stdout);
-    std::fprintf(stderr, "talven: received records kept in %s (%u record%s%s)\n", names_.partial,
-                 static_cast<unsigned>(stored_), stored_ == 1 ? "" : "s",
-                 tornLine_ ? ", then an incomplete line" : "");
+    char line[sizeof names_.partial + 96];
+    std::snprintf(line, sizeof line, "talven: received records kept in %s (%u record%s%s)\n",
+                  names_.partial, static_cast<unsigned>(stored_), stored_ == 1 ? "" : "s",
+                  tornLine_ ? ", then an incomplete line" : "");
+    PrintText(stderr, line);
   } else if (!committed_ && stored_ > 0 && direct_ < 0) {
     char reason[96];
     std::snprintf(reason, sizeof reason,
@@ -112,9 +122,7 @@ bool ReceivedFile::CreatePartial() {
 bool ReceivedFile::CheckAside() {
   std::uint64_t size = 0;
   if (earlier_.IsOpen() && earlier_.Size(size) && size == 0) return true;  // removed, not moved
-  std::error_code error;
-  const auto status = std::filesystem::symlink_status(names_.aside, error);
-  if (std::filesystem::is_directory(status)) {
+  if (KindOf(names_.aside, false) == FileKind::kDirectory) {
     errno = EISDIR;
     return false;
   }
@@ -161,9 +169,8 @@ bool ReceivedFile::Open(const char* name) {
   writeError_ = 0;
   errorName_ = nullptr;
   std::snprintf(name_, sizeof name_, "%s", name);
-  std::error_code error;
-  const auto status = std::filesystem::status(name, error);
-  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+  const FileKind kind = KindOf(name);
+  if (kind != FileKind::kMissing && kind != FileKind::kRegular) {
     targetExisted_ = true;
     direct_ = OpenForWriting(name);
     if (direct_ < 0) return Fail(name);
@@ -171,15 +178,15 @@ bool ReceivedFile::Open(const char* name) {
     return true;
   }
   if (!NamesOfReceivedFile(name, names_)) return Fail(name);
-  if (std::filesystem::exists(status)) {
+  if (kind != FileKind::kMissing) {
     if (!guard_.Open(names_.target, OpenRule::kExisting)) return Fail(name);
     targetExisted_ = true;
   }
-  const auto partialStatus = std::filesystem::symlink_status(names_.partial, error);
-  if (!std::filesystem::exists(partialStatus)) {
+  const FileKind partialKind = KindOf(names_.partial, false);
+  if (partialKind == FileKind::kMissing) {
     // Made now, so that a second session on the same name is refused from the start.
     if (!CreatePartial()) return Fail(names_.partial);
-  } else if (std::filesystem::is_symlink(partialStatus)) {
+  } else if (partialKind == FileKind::kLink) {
     earlierLink_ = true;  // never written through; moved aside as it is
   } else if (!earlier_.Open(names_.partial, OpenRule::kExisting)) {
     return Fail(names_.partial);
@@ -223,7 +230,7 @@ bool ReceivedFile::Replace(ProgressLine& progress, int& error, bool& targetGone)
   if (failure == ReplaceFailure::kBackup) {
     // FILE is as it was and the records stay in FILE.partial, which Keep then counts.
     progress.End();
-    std::printf("File Write Error (%s)\n", name_);
+    PrintFileWriteError(name_);
     ReportBackupNotKept(name_, plan_, error);
     error = 0;
   }
@@ -232,7 +239,7 @@ bool ReceivedFile::Replace(ProgressLine& progress, int& error, bool& targetGone)
 
 void ReceivedFile::ReportFailedCommit(ProgressLine& progress, int error, bool targetGone) {
   progress.End();
-  std::printf("File Write Error (%s)\n", name_);
+  PrintFileWriteError(name_);
   if (errorName_ != nullptr) {
     ReportErrno(errorName_, error);
     return;
@@ -240,7 +247,8 @@ void ReceivedFile::ReportFailedCommit(ProgressLine& progress, int error, bool ta
   char reason[2 * kPathMax + 160];
   FormatFailedReplace(reason, sizeof reason, name_, names_.partial, error, targetGone);
   std::fflush(stdout);
-  std::fprintf(stderr, "talven: %s\n", reason);
+  const std::string line = std::string("talven: ") + reason + "\n";
+  PrintText(stderr, line.c_str());
 }
 
 bool ReceivedFile::Commit(ProgressLine& progress) {
@@ -273,7 +281,7 @@ bool ReceivedFile::Commit(ProgressLine& progress) {
   std::snprintf(reason, sizeof reason,
                 "holds the new records, but its folder could not be synced (%s): the change may "
                 "not survive a power loss",
-                std::strerror(LastError()));
+                FileErrorText(LastError()));
   ReportError(name_, reason);
   return false;
 }

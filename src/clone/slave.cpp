@@ -6,7 +6,7 @@
 #include "records/record.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
-#include "process/clock.h"
+#include "clock/clock.h"
 #include "process/exit_path.h"
 #include "serial/line_exchange.h"
 

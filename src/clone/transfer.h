@@ -12,7 +12,7 @@
 #include "clone/received_file.h"
 #include "clone/transfer_lines.h"
 #include "models/catalogue.h"
-#include "process/clock.h"
+#include "clock/clock.h"
 #include "records/clone_file.h"
 #include "storage/kept_backup.h"
 #include "storage/owned_file.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "models/catalogue.h"
-#include "process/clock.h"
+#include "clock/clock.h"
 #include "serial/line_exchange.h"
 
 namespace talven {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "discovery/port_list.h"
+#include "process/text_io.h"
 #include "serial/port.h"
 
 namespace talven {
@@ -51,8 +52,9 @@ void PrintPortList(std::FILE* out, const std::vector<PortListing>& ports) {
     if (port.description.empty()) {
       std::fprintf(out, "%s\n", port.argument.c_str());
     } else {
-      std::fprintf(out, "%-*s  %s\n", static_cast<int>(width), port.argument.c_str(),
-                   port.description.c_str());
+      // A device's name may be in any language: written as the console takes it.
+      std::fprintf(out, "%-*s  ", static_cast<int>(width), port.argument.c_str());
+      PrintText(out, (port.description + "\n").c_str());
     }
   }
 }

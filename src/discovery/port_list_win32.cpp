@@ -8,8 +8,9 @@
 #include <map>
 #include <string>
 
-#include "discovery/port_list.h"
 #include "discovery/ftdi_latency.h"
+#include "discovery/port_list.h"
+#include "text/utf8.h"
 
 namespace talven {
 namespace {
@@ -18,35 +19,35 @@ namespace {
 constexpr GUID kPortsClass = {
     0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
-// Registry strings need not end in a NUL.
-std::string RegistryText(const char* data, DWORD size) {
-  std::string text(data, size);
-  const std::size_t end = text.find('\0');
-  return end == std::string::npos ? text : text.substr(0, end);
+// Registry strings, UTF-16 (size in bytes), need not end in a NUL; the names are kept as UTF-8.
+std::string RegistryText(const wchar_t* data, DWORD size) {
+  std::u16string text(data, data + size / sizeof(wchar_t));
+  const std::size_t end = text.find(u'\0');
+  return Utf8FromUtf16(end == std::u16string::npos ? text : text.substr(0, end));
 }
 
 // Friendly names ("USB Serial Port (COM3)") of the present ports, by port number.
 std::map<int, std::string> FriendlyNames() {
   std::map<int, std::string> names;
-  const HDEVINFO set = SetupDiGetClassDevsA(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
+  const HDEVINFO set = SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
   if (set == INVALID_HANDLE_VALUE) return names;
   SP_DEVINFO_DATA device{};
   device.cbSize = sizeof device;
   for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &device); ++index) {
     const HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
     if (key == INVALID_HANDLE_VALUE) continue;
-    char portName[64];
+    wchar_t portName[64];
     DWORD size = sizeof portName;
     DWORD type = 0;
-    const LONG status =
-        RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(portName), &size);
+    const LONG status = RegQueryValueExW(key, L"PortName", nullptr, &type,
+                                         reinterpret_cast<BYTE*>(portName), &size);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS || type != REG_SZ) continue;
     const int number = ComPortNumber(RegistryText(portName, size));
     if (number == 0) continue;  // LPT ports share the class
-    char friendly[256];
+    wchar_t friendly[256];
     DWORD friendlySize = 0;
-    if (SetupDiGetDeviceRegistryPropertyA(set, &device, SPDRP_FRIENDLYNAME, nullptr,
+    if (SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_FRIENDLYNAME, nullptr,
                                           reinterpret_cast<BYTE*>(friendly), sizeof friendly,
                                           &friendlySize)) {
       names[number] = RegistryText(friendly, friendlySize);
@@ -60,23 +61,23 @@ std::map<int, std::string> FriendlyNames() {
 std::map<int, std::string> RegisteredPorts() {
   std::map<int, std::string> ports;
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
       ERROR_SUCCESS) {
     return ports;
   }
   for (DWORD index = 0;; ++index) {
-    char name[256];
-    DWORD nameSize = sizeof name;
-    char data[64];
+    wchar_t name[256];
+    DWORD nameSize = static_cast<DWORD>(std::size(name));  // in characters
+    wchar_t data[64];
     DWORD dataSize = sizeof data;
     DWORD type = 0;
-    const LONG status = RegEnumValueA(key, index, name, &nameSize, nullptr, &type,
+    const LONG status = RegEnumValueW(key, index, name, &nameSize, nullptr, &type,
                                       reinterpret_cast<BYTE*>(data), &dataSize);
     if (status == ERROR_NO_MORE_ITEMS) break;
     if (status != ERROR_SUCCESS || type != REG_SZ) continue;
     const std::string port = RegistryText(data, dataSize);
     if (const int number = ComPortNumber(port); number != 0) {
-      ports[number] = port + " (" + std::string(name, nameSize) + ")";
+      ports[number] = port + " (" + RegistryText(name, nameSize * sizeof(wchar_t)) + ")";
     }
   }
   RegCloseKey(key);

@@ -20,6 +20,16 @@ int ReadKey();
 // As ReadKey, then writes the code to the console as one character.
 int ReadKeyEcho();
 
+// Keeps the console from stopping the program while the session runs: on Windows a click in the
+// window would start a QuickEdit selection, which blocks every write to the console (and so a
+// transfer, its progress marks included) until the selection ends. Off until RestoreConsole.
+void HoldConsoleForSession();
+
+// Shows the prompt where the user sees it and waits for one key, echoed. Where no console can
+// answer, there is no wait (and on Windows no prompt either). The key, or -1 when there was no wait
+// or a recorded signal ended it.
+int PauseForKey(const char* prompt);
+
 // Puts the console back into its normal mode; safe to call at any time, including on the exit path.
 void RestoreConsole();
 

@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "process/console.h"
-#include "process/keymap.h"
+#include "text/keymap.h"
 #include "process/signals.h"
 
 namespace talven {
@@ -209,6 +209,15 @@ int ReadKeyEcho() {
   while (write(gConsole.tty, &byte, 1) < 0 && errno == EINTR && TakenSignal() == 0) {
   }
   return code;
+}
+
+// A terminal has no selection that stops the program.
+void HoldConsoleForSession() {}
+
+int PauseForKey(const char* prompt) {
+  std::printf("%s", prompt);
+  std::fflush(stdout);
+  return WaitForKey() ? ReadKeyEcho() : -1;
 }
 
 void RestoreConsole() {

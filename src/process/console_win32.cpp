@@ -2,12 +2,18 @@
 // processed input, so Ctrl+C and Ctrl+Break stay a break at every moment.
 #include <windows.h>
 
+#include <io.h>
+
 #include <cstdio>
+#include <cstring>
 #include <deque>
+#include <string>
 #include <vector>
 
 #include "process/console.h"
-#include "process/keymap.h"
+#include "process/console_mode_win32.h"
+#include "process/exit_path.h"
+#include "text/keymap.h"
 #include "process/signals.h"
 
 namespace talven {
@@ -25,20 +31,22 @@ struct ConsoleState {
   bool opened = false;
   DWORD savedMode = 0;
   volatile LONG modeChanged = 0;
-  std::deque<int> pending;  // decoded codes not handed out yet
+  DWORD sessionSavedMode = 0;
+  volatile LONG sessionModeChanged = 0;  // QuickEdit taken off for the session
+  std::deque<int> pending;               // decoded codes not handed out yet
 };
 ConsoleState gConsole;
 
-HANDLE OpenDevice(const char* name) {
-  return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+HANDLE OpenDevice(const wchar_t* name) {
+  return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                      nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
 HANDLE Input() {
   if (!gConsole.opened) {
     gConsole.opened = true;
-    gConsole.in = OpenDevice("CONIN$");
-    gConsole.out = OpenDevice("CONOUT$");
+    gConsole.in = OpenDevice(L"CONIN$");
+    gConsole.out = OpenDevice(L"CONOUT$");
   }
   return gConsole.in;
 }
@@ -69,6 +77,13 @@ void Queue(const INPUT_RECORD& record) {
   for (WORD press = 0; press < presses; ++press) {
     for (std::uint8_t i = 0; i < codes.count; ++i) gConsole.pending.push_back(codes.codes[i]);
   }
+}
+
+// The mode a key read changed, back as it was.
+void RestoreKeyMode() {
+  if (gConsole.modeChanged == 0) return;
+  gConsole.modeChanged = 0;
+  SetConsoleMode(gConsole.in, gConsole.savedMode);
 }
 
 enum class Scan { kKey, kNone, kFailed };
@@ -143,7 +158,7 @@ int ReadKey() {
       if (!ReadConsoleInputA(in, &record, 1, &read)) break;
       if (read == 1) Queue(record);
     }
-    RestoreConsole();
+    RestoreKeyMode();
     if (gConsole.pending.empty()) return -1;
   }
   const int code = gConsole.pending.front();
@@ -163,10 +178,48 @@ int ReadKeyEcho() {
   return code;
 }
 
+void HoldConsoleForSession() {
+  const HANDLE in = Input();
+  DWORD mode = 0;
+  if (in == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode)) return;
+  const SessionConsoleModes modes = ModesForSession(mode);
+  if (!modes.change) return;
+  gConsole.sessionSavedMode = modes.restore;
+  if (SetConsoleMode(in, modes.session)) gConsole.sessionModeChanged = 1;
+}
+
+int PauseForKey(const char* prompt) {
+  const HANDLE in = Input();
+  DWORD mode = 0;
+  const HANDLE standardOutput = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout)));
+  const bool outputIsConsole =
+      standardOutput != INVALID_HANDLE_VALUE && GetConsoleMode(standardOutput, &mode) != 0;
+  switch (PlaceForPrompt(in != INVALID_HANDLE_VALUE && GetConsoleMode(in, &mode) != 0,
+                         outputIsConsole)) {
+    case PromptPlace::kNone:
+      return -1;
+    case PromptPlace::kStandardOutput:
+      std::printf("%s", prompt);
+      std::fflush(stdout);
+      break;
+    case PromptPlace::kConsole: {
+      std::fflush(stdout);
+      // The prompt's text is ASCII; the console takes LF alone as a new line.
+      const std::wstring text(prompt, prompt + std::strlen(prompt));
+      DWORD written = 0;
+      WriteConsoleW(gConsole.out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+      break;
+    }
+  }
+  return WaitForKey() ? ReadKeyEcho() : -1;
+}
+
 void RestoreConsole() {
-  if (gConsole.modeChanged == 0) return;
-  gConsole.modeChanged = 0;
-  SetConsoleMode(gConsole.in, gConsole.savedMode);
+  RestoreKeyMode();
+  if (gConsole.sessionModeChanged != 0) {
+    gConsole.sessionModeChanged = 0;
+    SetConsoleMode(gConsole.in, gConsole.sessionSavedMode);
+  }
 }
 
 }  // namespace talven

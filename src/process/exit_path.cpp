@@ -1,10 +1,12 @@
 #include "process/exit_path.h"
 
 #include <cstdio>
+#include <string>
 
 #include "process/console.h"
 #include "process/platform.h"
 #include "process/signals.h"
+#include "process/text_io.h"
 
 namespace talven {
 
@@ -25,16 +27,18 @@ int StatusForSignal(int signal) {
 int EndProcess(int status, bool pauseForKey) {
   ExitPathDone();
   if (pauseForKey) {
-    std::printf("\nPress any key!!");
-    std::fflush(stdout);
-    // Without a console there is nobody to press a key: the wait is skipped.
-    const int key = WaitForKey() ? ReadKeyEcho() : -1;
+    // Shown where the user sees it; without a console there is nobody to press a key.
+    const int key = PauseForKey("\nPress any key!!");
     // A signal that ends the wait ends the process as it would anywhere else.
     if (const int signal = TakenSignal(); key < 0 && signal != 0) status = StatusForSignal(signal);
   }
   RestoreConsole();
   std::fflush(stdout);
-  return status;
+  return ProcessStatus(status);
+}
+
+int ProcessStatus(int code) {
+  return code & 0xFF;
 }
 
 void NoteUnfinishedLine(bool unfinished) {
@@ -55,7 +59,8 @@ void EndLineBeforeError() {
 
 void ReportError(const char* what, const char* reason) {
   EndLineBeforeError();
-  std::fprintf(stderr, "talven: %s: %s\n", what, reason);
+  const std::string line = std::string("talven: ") + what + ": " + reason + "\n";
+  PrintText(stderr, line.c_str());
 }
 
 }  // namespace talven

@@ -18,6 +18,10 @@ int EndProcess(int status, bool pauseForKey);
 // Its caller returns at once; a signal never waits for a key.
 int StatusForSignal(int signal);
 
+// The status the process ends with for a code: the low eight bits, as POSIX reports an exit code,
+// so that -1 is 255 on every system and a batch file's "if errorlevel 1" sees the failure.
+int ProcessStatus(int code);
+
 // Prints a one-line diagnosis to standard error: "talven: <what>: <reason>". Where standard error
 // shares standard output's place and a line there is unfinished, that line is ended first.
 void ReportError(const char* what, const char* reason);

@@ -2,11 +2,11 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <system_error>
 
 #include "process/exit_path.h"
 #include "process/signals.h"
+#include "names/file_system.h"
 
 namespace talven {
 
@@ -74,14 +74,13 @@ bool WriteText(std::FILE* file, const char* text) {
 std::FILE* OpenTextFile(const char* name, const char* mode) {
   char binaryMode[8];
   std::snprintf(binaryMode, sizeof binaryMode, "%sb", mode);
-  return std::fopen(name, binaryMode);
+  return OpenFile(name, binaryMode);
 }
 
 bool CountTextLines(const char* name, std::uint16_t& count) {
   count = 0;
   // A device or a pipe is not read ahead: /dev/zero would never end, a pipe would lose its data.
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(name, error)) return false;
+  if (KindOf(name) != FileKind::kRegular) return false;
   std::FILE* file = OpenTextFile(name, "r");
   if (file == nullptr) return false;
   char buffer[4096];

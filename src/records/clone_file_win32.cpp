@@ -6,17 +6,27 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "records/clone_file.h"
 #include "storage/scratch_file.h"
+#include "names/wide_name_win32.h"
 
 namespace talven {
 
 std::FILE* OpenSessionFile(const char* name, const char* mode) {
   const bool writing = mode[0] == 'w' || mode[1] == '+';
-  char binaryMode[8];
-  std::snprintf(binaryMode, sizeof binaryMode, "%sb", mode);
-  return _fsopen(name, binaryMode, writing ? _SH_DENYRW : _SH_DENYWR);
+  const std::wstring wide = WideName(name);
+  if (wide.empty()) return nullptr;
+  const std::wstring binaryMode =
+      std::wstring(mode, mode + std::char_traits<char>::length(mode)) + L"b";
+  std::FILE* file = _wfsopen(wide.c_str(), binaryMode.c_str(), writing ? _SH_DENYRW : _SH_DENYWR);
+  // Held open by another program (or another session) without sharing.
+  if (file == nullptr && errno == EACCES &&
+      (_doserrno == ERROR_SHARING_VIOLATION || _doserrno == ERROR_LOCK_VIOLATION)) {
+    errno = EBUSY;
+  }
+  return file;
 }
 
 std::FILE* StandardInputBytes() {

@@ -2,28 +2,29 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
 
+#include "text/utf8.h"
 #include "serial/port_backend.h"
 #include "serial/port_error.h"
 
 namespace talven::detail {
 namespace {
 
-// The system's own message, without its closing period and line break.
+// The system's own message in the user's language, as UTF-8, without its closing period and line
+// break.
 void RecordSystemText(PortError& error, DWORD code, PortFault fault) {
-  char text[160];
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, code, 0, text, sizeof text, nullptr);
-  if (n == 0) {
-    std::snprintf(text, sizeof text, "system error %lu", static_cast<unsigned long>(code));
-  } else {
-    DWORD end = n;
-    while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == '.')) {
-      --end;
-    }
-    text[end] = '\0';
+  wchar_t wide[160];
+  const DWORD n =
+      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                     wide, static_cast<DWORD>(std::size(wide)), nullptr);
+  DWORD end = n;
+  while (end > 0 && (wide[end - 1] == L'\r' || wide[end - 1] == L'\n' || wide[end - 1] == L'.')) {
+    --end;
   }
-  error.Record(static_cast<int>(code), text, fault);
+  std::string text = Utf8FromUtf16(std::u16string(wide, wide + end));
+  if (n == 0) text = "system error " + std::to_string(code);
+  error.Record(static_cast<int>(code), text.c_str(), fault);
 }
 
 // The wordings users know from the open; a failing call keeps them, with its own kind.

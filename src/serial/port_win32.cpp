@@ -4,6 +4,7 @@
 
 #include "serial/port_backend.h"
 #include "serial/port_error.h"
+#include "names/wide_name_win32.h"
 
 namespace talven::detail {
 namespace {
@@ -114,8 +115,8 @@ DevicePathStyle NativeDevicePathStyle() {
 
 PortStatus BackendOpen(PortEntry& entry, const char* path, std::int32_t inQueueSize,
                        std::int32_t outQueueSize) {
-  const HANDLE handle =
-      CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE handle = CreateFileW(WideName(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     RecordOpenError(*entry.error, static_cast<int>(GetLastError()), path);
     return kPortCannotOpen;

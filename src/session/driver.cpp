@@ -6,7 +6,8 @@
 #include "clone/replaced_records.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
-#include "process/clock.h"
+#include "clock/clock.h"
+#include "process/console.h"
 #include "process/exit_path.h"
 #include "process/platform.h"
 #include "process/signals.h"
@@ -183,6 +184,7 @@ SessionEnd RunSession(WireTrace& trace, const TransferOptions& options, int argc
                       int failedStatus) {
   ConfigureStandardOutput();
   InstallSignalHandlers();
+  HoldConsoleForSession();
   std::printf("               ***** TALVEN EMULATOR PRO %s *****\n\n", kVersionText);
   Session session(trace, options);
   return RunSteps(session, argc, argv, failedStatus);

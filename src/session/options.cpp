@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "models/catalogue.h"
+#include "process/platform.h"
 #include "serial/link_settings.h"
 #include "session/driver.h"
 
@@ -150,7 +151,35 @@ Options ParseOptions(int argc, char** argv) {
   return options;
 }
 
+namespace {
+
+// What the help says differently on Windows, where ports are COMn only, there is no manual page
+// and the examples are typed at a command prompt.
+struct SystemHelp {
+  const char* portLines;
+  const char* seeAlso;
+  const char* traceExample;
+};
+
+constexpr SystemHelp kPosixHelp = {
+    "  PORT   serial port n of COMn (1-256), as n or COMn; on Linux and macOS n opens\n"
+    "         /dev/ttyS<n-1>, or give the device path itself, e.g. /dev/ttyUSB0.\n",
+    " See also the talven(1) manual page.\n",
+    "  talven --trace wire.log QRX320A /dev/ttyUSB0 MASTER scanner.txt\n"
+    "      send scanner.txt to the scanner on /dev/ttyUSB0, recording the wire\n"};
+
+constexpr SystemHelp kWindowsHelp = {
+    "  PORT   serial port n of COMn (1-256), as n or COMn, e.g. 3 or COM3.\n", "\n",
+    "  talven --trace wire.log QRX320A COM4 MASTER \"My Documents\\scanner.txt\"\n"
+    "      send scanner.txt to the scanner on COM4, recording the wire\n"
+    "  talven KM504R 3 SLAVE scanner.txt 0\n"
+    "  if errorlevel 1 echo The transfer did not finish.\n"
+    "      in a batch file: a fault (status 255) is caught by \"if errorlevel 1\"\n"};
+
+}  // namespace
+
 void PrintUsage(std::FILE* out) {
+  const SystemHelp& system = DevicePathsAllowed() ? kPosixHelp : kWindowsHelp;
   std::fprintf(out,
                "Usage: talven [OPTIONS] [MODEL [PORT [MODE [FILE [PAUSE]]]]]\n"
                "       talven --check FILE | --diff OLD NEW\n"
@@ -160,8 +189,7 @@ void PrintUsage(std::FILE* out) {
                "for on the console. Six or more arguments are all ignored.\n"
                "\n"
                "  MODEL  product code or label of the scanner (see the table below)\n"
-               "  PORT   serial port n of COMn (1-256), as n or COMn; on Linux and macOS n opens\n"
-               "         /dev/ttyS<n-1>, or give the device path itself, e.g. /dev/ttyUSB0.\n"
+               "%s"
                "         talven --list-ports shows what to give here. A word that is no port\n"
                "         is taken as port 0, which no machine has.\n"
                "  MODE   MASTER   PC -> scanner: send FILE to a scanner waiting as clone slave\n"
@@ -196,7 +224,8 @@ void PrintUsage(std::FILE* out) {
                "standard error and sends at once: put the scanner in its clone state first.\n"
                "\n"
                "Models:\n"
-               "  key  label       code    speed   compare\n");
+               "  key  label       code    speed   compare\n",
+               system.portLines);
   for (const ModelEntry& model : kModels) {
     std::fprintf(out, "  %c    %-11.*s %.*s  %-6u  %s\n", model.menuKey,
                  static_cast<int>(model.commandLineLabel.size()), model.commandLineLabel.data(),
@@ -210,7 +239,7 @@ void PrintUsage(std::FILE* out) {
                "shows model f as QR450PL.\n"
                "\n"
                "Messages: a short reason for every failure follows on standard error, e.g. which\n"
-               "device could not be opened and why. See also the talven(1) manual page.\n"
+               "device could not be opened and why.%s"
                "\n"
                "Exit status:\n"
                "  0      the session reached its report (also after a failed transfer)\n"
@@ -219,8 +248,8 @@ void PrintUsage(std::FILE* out) {
                "  255    a fault ended it early: the port could not be opened or set, a record\n"
                "         was not taken after 10 sends or the clone file failed its check before\n"
                "         sending, the mismatch log could not be created, or a question could not\n"
-               "         be answered (-1 on Windows); with --check or --diff: a file could not\n"
-               "         be read\n"
+               "         be answered; with --check or --diff: a file could not be read\n"
+               "         (255 on Windows too, so a batch file's \"if errorlevel 1\" sees it)\n"
                "  2      the options could not be understood, or the trace file could not be\n"
                "         created (or is a file that is no wire trace); nothing was started\n"
                "  128+N  ended by signal N (Ctrl+C: 130)\n"
@@ -228,14 +257,14 @@ void PrintUsage(std::FILE* out) {
                "Examples:\n"
                "  talven KM504R 3 SLAVE scanner.txt 0\n"
                "      receive the scanner's data from COM3 into scanner.txt, no key wait\n"
-               "  talven --trace wire.log QRX320A /dev/ttyUSB0 MASTER scanner.txt\n"
-               "      send scanner.txt to the scanner on /dev/ttyUSB0, recording the wire\n"
+               "%s"
                "  talven --exit-code KM504R 3 COMPARE scanner.txt 0\n"
                "      compare the scanner with scanner.txt; exit status 1 when they differ\n"
                "  talven --check scanner.txt\n"
                "      check every record of scanner.txt and show the SUM it would send\n"
                "  talven --diff 2026-11-01.txt 2026-12-01.txt\n"
-               "      show the records changed, added and removed between two backups\n");
+               "      show the records changed, added and removed between two backups\n",
+               system.seeAlso, system.traceExample);
 }
 
 }  // namespace talven

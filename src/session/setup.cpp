@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <system_error>
 
@@ -12,11 +11,13 @@
 #include "process/exit_path.h"
 #include "process/platform.h"
 #include "process/signals.h"
+#include "process/text_io.h"
 #include "records/clone_file.h"
 #include "session/argument_notes.h"
 #include "session/parse.h"
 #include "session/session.h"
 #include "session/trace_guard.h"
+#include "names/file_system.h"
 
 namespace talven {
 
@@ -30,7 +31,7 @@ class StandardInput final : public CharSource {
     for (;;) {
       if (TakenSignal() != 0) return -1;
       errno = 0;
-      const int c = std::fgetc(stdin);
+      const int c = ReadInputChar();
       if (c != EOF) return c;
       if (TakenSignal() != 0) return -1;
       if (std::ferror(stdin) && errno == EINTR) {
@@ -42,7 +43,7 @@ class StandardInput final : public CharSource {
       return -1;
     }
   }
-  void Unget(int c) override { std::ungetc(c, stdin); }
+  void Unget(int c) override { UngetInputChar(c); }
 };
 
 // The answer to a prompt just printed. Its line is ended by the answer's echo on a terminal; from
@@ -153,8 +154,7 @@ class Setup {
       if (c == '/' || c == ' ' || (c >= '\t' && c <= '\r')) return false;
     }
     const std::string path = "/dev/" + std::string(word);
-    std::error_code error;
-    if (!std::filesystem::is_character_file(path, error)) return false;
+    if (KindOf(path.c_str()) != FileKind::kDevice) return false;
     UsePortPath(path);
     return true;
   }
@@ -166,8 +166,7 @@ class Setup {
         !LooksLikeSerialDeviceName(word)) {
       return false;
     }
-    std::error_code error;
-    if (std::filesystem::exists("/dev/" + std::string(word), error) || error) return false;
+    if (KindOf(("/dev/" + std::string(word)).c_str()) != FileKind::kMissing) return false;
     ExplainMissingDevice(word, taken, note);
     return true;
   }
@@ -332,7 +331,7 @@ class Setup {
           if (TakenSignal() != 0) return SetupResult::kInterrupted;
           // The prompt alone would not say whether the name, the folder or the permissions were
           // wrong.
-          ReportError(config_.transfer.fileName, std::strerror(errno));
+          ReportError(config_.transfer.fileName, FileErrorText(errno));
         }
       }
       std::printf("Input clone file name : ");
@@ -347,7 +346,9 @@ class Setup {
   }
 
   void PrintSummary() {
-    std::printf("  File Name  = %s\n", config_.transfer.fileName);
+    std::printf("  File Name  = ");
+    PrintText(stdout, config_.transfer.fileName);
+    std::printf("\n");
     std::printf("  Model Name = %s\n", LookupByValue(ModelNames, config_.model));
     if (config_.portPath[0] != '\0') {
       std::printf("  Com Port   = %s\n", config_.portPath);

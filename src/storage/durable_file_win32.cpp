@@ -7,11 +7,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "storage/durable_file.h"
+#include "storage/replace_retry.h"
 #include "storage/replace_win32.h"
-#include "storage/system_error_win32.h"
-#include "storage/wide_name_win32.h"
+#include "names/system_error_win32.h"
+#include "names/wide_name_win32.h"
 
 namespace talven {
 
@@ -23,34 +25,12 @@ bool FailWithLastError() {
   return false;
 }
 
-bool WideName(const char* name, wchar_t* out, int capacity) {
-  return MultiByteToWideChar(CP_ACP, 0, name, -1, out, capacity) > 0;
-}
-
-inline constexpr int kWideMax = MAX_PATH * 4;
-
-// Both names of a move as the system's wide strings, each into kWideMax characters; false with
-// EINVAL when one cannot be converted.
-bool WideNames(const char* from, wchar_t* source, const char* to, wchar_t* target) {
-  if (WideName(from, source, kWideMax) && WideName(to, target, kWideMax)) return true;
-  errno = EINVAL;
-  return false;
-}
-
-// Puts `from` in place of `to`. ReplaceFileW keeps the replaced file's attributes and access
-// rights; a file that is not there yet is renamed. targetGone tells a failure after which `to` is
-// no longer there.
-bool Replace(const char* from, const char* to, bool& targetGone) {
-  targetGone = false;
-  const std::wstring source = WideFileName(from);
-  const std::wstring target = WideFileName(to);
-  if (source.empty() || target.empty()) {
-    errno = EINVAL;
-    return false;
-  }
-  DWORD replaceError = ERROR_SUCCESS;
-  const bool existed = GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES;
-  if (existed) {
+// One try of putting `from` in place of `to`: ReplaceFileW where `to` is there, which keeps its
+// attributes and access rights, else (or when that fails) a rename. The system's errors of both.
+bool ReplaceOnce(const std::wstring& source, const std::wstring& target, DWORD& replaceError,
+                 DWORD& moveError) {
+  replaceError = ERROR_SUCCESS;
+  if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
     if (ReplaceFileW(target.c_str(), source.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
                      nullptr, nullptr)) {
       return true;
@@ -61,12 +41,34 @@ bool Replace(const char* from, const char* to, bool& targetGone) {
                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return true;
   }
-  const DWORD moveError = GetLastError();
-  targetGone = existed && (!ReplacedFileSurvives(replaceError) ||
-                           GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES);
+  moveError = GetLastError();
   // A program that has the file open is the reason the replace gave, whatever the rename says.
   errno = ErrnoForFailedReplace(ErrnoForFailedReplace(replaceError) == EBUSY ? replaceError
                                                                              : moveError);
+  return false;
+}
+
+// Puts `from` in place of `to`; a virus scanner or a sync client that has `to` open for a moment
+// is waited out. targetGone tells a failure after which `to` is no longer there.
+bool Replace(const char* from, const char* to, bool& targetGone) {
+  targetGone = false;
+  const std::wstring source = WideName(from);
+  const std::wstring target = WideName(to);
+  if (source.empty() || target.empty()) {
+    errno = EINVAL;
+    return false;
+  }
+  const bool existed = GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES;
+  DWORD replaceError = ERROR_SUCCESS;
+  DWORD moveError = ERROR_SUCCESS;
+  if (RetryWhileBusy([&] { return ReplaceOnce(source, target, replaceError, moveError); },
+                     [](unsigned ms) { Sleep(ms); })) {
+    return true;
+  }
+  const int error = errno;
+  targetGone = existed && (!ReplacedFileSurvives(replaceError) ||
+                           GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES);
+  errno = error;
   return false;
 }
 
@@ -89,13 +91,10 @@ bool SyncFile(std::FILE* file) {
 // and has the disk write its cache, which makes a replace or a creation under that name durable
 // (ReplaceFileW does not write through).
 bool SyncFolderOf(const char* path) {
-  wchar_t name[kWideMax];
-  if (!WideName(path, name, kWideMax)) {
-    errno = EINVAL;
-    return false;
-  }
+  const std::wstring name = WideName(path);
+  if (name.empty()) return false;
   const HANDLE file =
-      CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return FailWithLastError();
   const bool flushed = FlushFileBuffers(file) != 0 || FailWithLastError();
@@ -109,9 +108,12 @@ std::FILE* CreateNewFile(const char* name) {
 }
 
 int OpenForWriting(const char* name) {
+  const std::wstring wide = WideName(name);
+  if (wide.empty()) return -1;
   int fd = -1;
-  return _sopen_s(&fd, name, _O_WRONLY | _O_BINARY, _SH_DENYNO, _S_IREAD | _S_IWRITE) == 0 ? fd
-                                                                                           : -1;
+  return _wsopen_s(&fd, wide.c_str(), _O_WRONLY | _O_BINARY, _SH_DENYNO, _S_IREAD | _S_IWRITE) == 0
+             ? fd
+             : -1;
 }
 
 bool WriteWhole(int fd, const char* data, std::size_t size) {
@@ -143,10 +145,11 @@ void CloseDescriptor(int& fd) {
 }
 
 bool MoveFileAside(const char* from, const char* to) {
-  wchar_t source[kWideMax];
-  wchar_t target[kWideMax];
-  if (!WideNames(from, source, to, target)) return false;
-  return MoveFileExW(source, target, MOVEFILE_REPLACE_EXISTING) != 0 || FailWithLastError();
+  const std::wstring source = WideName(from);
+  const std::wstring target = WideName(to);
+  if (source.empty() || target.empty()) return false;
+  return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0 ||
+         FailWithLastError();
 }
 
 bool ReplaceHeldFile(int& fromFd, int& toFd, const char* from, const char* to) {

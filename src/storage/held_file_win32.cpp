@@ -7,8 +7,8 @@
 #include <utility>
 
 #include "storage/held_file.h"
-#include "storage/system_error_win32.h"
-#include "storage/wide_name_win32.h"
+#include "names/system_error_win32.h"
+#include "names/wide_name_win32.h"
 
 namespace talven {
 
@@ -42,7 +42,7 @@ HeldFile& HeldFile::operator=(HeldFile&& other) noexcept {
 
 bool HeldFile::Open(const char* name, OpenRule rule, bool) {
   Close();
-  const std::wstring wide = WideFileName(name);
+  const std::wstring wide = WideName(name);
   if (wide.empty()) {
     errno = EINVAL;
     return false;
@@ -93,7 +93,7 @@ bool HeldFile::Open(const char* name, OpenRule rule, bool) {
 
 bool HeldFile::IsAt(const char* path) const {
   if (fd_ < 0) return false;
-  const std::wstring wide = WideFileName(path);
+  const std::wstring wide = WideName(path);
   if (wide.empty()) return false;
   const HANDLE named =
       CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -137,8 +137,8 @@ bool HeldFile::Size(std::uint64_t& size) const {
 }
 
 bool HeldFile::MoveTo(const char* to) {
-  const std::wstring from = WideFileName(name_.c_str());
-  const std::wstring target = WideFileName(to);
+  const std::wstring from = WideName(name_.c_str());
+  const std::wstring target = WideName(to);
   if (from.empty() || target.empty()) {
     errno = EINVAL;
     return false;
@@ -152,7 +152,7 @@ bool HeldFile::MoveTo(const char* to) {
 }
 
 bool HeldFile::Remove() {
-  const std::wstring wide = WideFileName(name_.c_str());
+  const std::wstring wide = WideName(name_.c_str());
   // Marked for deletion; it goes when the handle closes, just below.
   const bool removed = !wide.empty() && (DeleteFileW(wide.c_str()) || FailWithLastError());
   const int error = errno;

@@ -3,28 +3,22 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 #include "storage/durable_file.h"
 #include "storage/kept_backup.h"
-#include "storage/system_error_win32.h"
+#include "names/system_error_win32.h"
+#include "names/wide_name_win32.h"
 
 namespace talven {
 
 namespace {
 
-inline constexpr int kWideMax = MAX_PATH * 4;
-
-// A name as the system's wide string; false with EINVAL when it cannot be converted.
-bool WideName(const char* name, wchar_t* out) {
-  if (MultiByteToWideChar(CP_ACP, 0, name, -1, out, kWideMax) > 0) return true;
-  errno = EINVAL;
-  return false;
-}
-
 // Whether ReplaceFileW can put the replaced file under `backup`: nothing there, or a file that may
 // be deleted. Asked before anything moves, so that a backup that cannot be kept stops the replace
 // with `to` untouched.
-bool BackupNameTakes(const wchar_t* backup) {
+bool BackupNameTakes(const std::wstring& name) {
+  const wchar_t* backup = name.c_str();
   const DWORD attributes = GetFileAttributesW(backup);
   if (attributes == INVALID_FILE_ATTRIBUTES) return true;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -49,8 +43,10 @@ bool BackupNameTakes(const wchar_t* backup) {
 }  // namespace
 
 std::FILE* ReadHeldFile(const char* name) {
+  const std::wstring wide = WideName(name);
+  if (wide.empty()) return nullptr;
   // The holds let others read (only): this session's own reads.
-  return _fsopen(name, "rb", _SH_DENYNO);
+  return _wfsopen(wide.c_str(), L"rb", _SH_DENYNO);
 }
 
 ReplaceFailure ReplaceKeepingBackup(HeldFile& fromFile, HeldFile& toFile, const char* to,
@@ -61,23 +57,23 @@ ReplaceFailure ReplaceKeepingBackup(HeldFile& fromFile, HeldFile& toFile, const 
     return ReplaceHeldFile(fromFile, toFile, to, targetGone) ? ReplaceFailure::kNone
                                                              : ReplaceFailure::kReplace;
   }
-  wchar_t source[kWideMax];
-  wchar_t target[kWideMax];
-  wchar_t kept[kWideMax];
-  if (!WideName(fromFile.name(), source) || !WideName(to, target)) return ReplaceFailure::kReplace;
-  if (!WideName(backup, kept) || !BackupNameTakes(kept)) return ReplaceFailure::kBackup;
+  const std::wstring source = WideName(fromFile.name());
+  const std::wstring target = WideName(to);
+  if (source.empty() || target.empty()) return ReplaceFailure::kReplace;
+  const std::wstring kept = WideName(backup);
+  if (kept.empty() || !BackupNameTakes(kept)) return ReplaceFailure::kBackup;
   // Windows renames no file that is open without delete sharing: the holds end just before.
   fromFile.Close();
   toFile.Close();
   // The replaced file keeps its attributes and access rights under the backup name.
-  if (ReplaceFileW(target, source, kept, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+  if (ReplaceFileW(target.c_str(), source.c_str(), kept.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
     return ReplaceFailure::kNone;
   }
   const DWORD code = GetLastError();
   errno = ErrnoForLastError();
   const int error = errno;
   // The old file went to the backup name, the new one did not follow: the old one goes back.
-  if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) MoveFileExW(kept, target, MOVEFILE_WRITE_THROUGH);
+  if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) MoveFileExW(kept.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
   errno = error;
   return ReplaceFailure::kReplace;
 }

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "storage/system_error_win32.h"
+#include "names/system_error_win32.h"
 
 namespace talven {
 

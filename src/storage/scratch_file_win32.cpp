@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "storage/scratch_file.h"
-#include "storage/system_error_win32.h"
+#include "names/system_error_win32.h"
 
 namespace talven {
 

@@ -6,10 +6,12 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <system_error>
+#include <string>
+#include <string_view>
 
 #include "process/exit_path.h"
 #include "storage/durable_file.h"
+#include "names/file_system.h"
 #include "storage/held_file.h"
 
 namespace talven {
@@ -48,11 +50,16 @@ bool MayWriteTraceTo(const HeldFile& held) {
   return false;
 }
 
+// A UTF-8 name as a path, the same way on every system.
+std::filesystem::path PathOf(std::string_view name) {
+  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
 // The same file by name: both made absolute, with no "." or ".." left.
 bool SameName(const std::string& a, const char* b) {
   std::error_code error;
-  const auto first = std::filesystem::absolute(a, error).lexically_normal();
-  const auto second = std::filesystem::absolute(b, error).lexically_normal();
+  const auto first = std::filesystem::absolute(PathOf(a), error).lexically_normal();
+  const auto second = std::filesystem::absolute(PathOf(b), error).lexically_normal();
   return !error && first == second;
 }
 
@@ -130,12 +137,11 @@ std::string FormatWireNote(const WireStamp& stamp, const char* text) {
 
 bool WireTrace::Hold(const char* path) {
   Stop();
-  std::error_code error;
-  const auto status = std::filesystem::status(path, error);
+  const FileKind kind = KindOf(path);
   path_ = path;
-  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+  if (kind != FileKind::kMissing && kind != FileKind::kRegular) {
     // A device or a pipe is written to; there is nothing in it to keep.
-    file_ = std::fopen(path, "w");
+    file_ = OpenFile(path, "w");
     pending_ = file_ != nullptr;
     return pending_;
   }
@@ -178,7 +184,7 @@ bool WireTrace::Begin() {
       // The session goes on without it, and says so.
       char reason[128];
       std::snprintf(reason, sizeof reason, "the trace could not be begun (%s)",
-                    std::strerror(errno != 0 ? errno : EIO));
+                    FileErrorText(errno != 0 ? errno : EIO));
       ReportError(path_.c_str(), reason);
       held_.Close();
       return false;

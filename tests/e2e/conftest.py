@@ -300,12 +300,18 @@ class WineTalven(Talven):
     A pattern's BEL characters are left out of the match, since the console does not show them.
     """
 
-    def __init__(self, args, cwd, wine):
+    def __init__(self, args, cwd, wine, env=None, program=None, stdout=None):
+        """env: more environment, such as the Unix locale wine runs in (LC_ALL), which sets its
+        code pages; program: what wine runs instead of talven.exe (cmd for a batch file); stdout:
+        a file that takes standard output instead of the console."""
         self.stderr_path = pathlib.Path(cwd) / f".stderr-{id(self)}"
-        env = dict(wine.env, TERM="dumb", LC_ALL="C", TALVEN_STDERR=str(self.stderr_path))
+        env = {**wine.env, "TERM": "dumb", "LC_ALL": "C", **(env or {}),
+               "TALVEN_STDERR": str(self.stderr_path), "TALVEN_STDOUT": str(stdout or "")}
+        redirect = ' >"$TALVEN_STDOUT"' if stdout else ""
         # Wide enough that no line of the program wraps.
-        self.child = pexpect.spawn("/bin/sh", ["-c", 'exec wine "$0" "$@" 2>"$TALVEN_STDERR"',
-                                               TALVEN_EXE] + [str(a) for a in args],
+        self.child = pexpect.spawn("/bin/sh", ["-c", 'exec wine "$0" "$@" 2>"$TALVEN_STDERR"' +
+                                               redirect, program or TALVEN_EXE] +
+                                   [str(a) for a in args],
                                    cwd=str(cwd), env=env, timeout=WINE_WAIT, echo=False,
                                    dimensions=(50, 250))
         self.child.delaybeforesend = None
@@ -487,8 +493,8 @@ class WinePlatform:
         self._started = []
         self._ports = []
 
-    def start(self, *args, cwd=None):
-        program = WineTalven(args, cwd or self._cwd, self.wine)
+    def start(self, *args, cwd=None, **options):
+        program = WineTalven(args, cwd or self._cwd, self.wine, **options)
         self._started.append(program)
         return program
 

@@ -5,6 +5,7 @@ drawn on the test's pty; `platform` hides both differences (see conftest.py).
 """
 import datetime
 import os
+import pathlib
 import re
 import subprocess
 import termios
@@ -15,7 +16,7 @@ import pytest
 
 from conftest import (
     BANNER, COMPLETE, ERROR_LINE, MASTER_PROMPT, MISSING_PORT, MODEL_MENU, MODE_MENU,
-    SLAVE_PROMPT, TALVEN_EXE, WineTalven, record, summary)
+    SLAVE_PROMPT, TALVEN_EXE, WinePlatform, WineTalven, record, summary)
 
 REFUSED = b"\a\r\n\r\n\r\n\r\n"
 F1 = b"\x1bOP"  # 0, then 59 (";")
@@ -451,3 +452,190 @@ def test_slave_keeps_the_backup_it_replaces(platform, scanner, tmp_path, case):
         assert (tmp_path / "out.txt").is_symlink()
         assert (tmp_path / "real/out.txt~").stat().st_mode & 0o777 == 0o640
         assert (tmp_path / "real/out.txt").stat().st_mode & 0o777 == 0o640
+
+
+# --- Windows as its users have it: names in any language, batch files, long paths, the console ---
+# These run talven.exe alone. wine runs in a UTF-8 Unix locale (ANSI code page 1252) or in a Japanese
+# one (code page 932); either way a name must reach the file system as it was given.
+
+UTF8 = {"LC_ALL": "C.UTF-8"}
+
+
+@pytest.fixture(scope="session")
+def japanese_locale(tmp_path_factory):
+    """The environment of a Unix locale under which wine takes code page 932."""
+    folder = tmp_path_factory.mktemp("locale")
+    try:
+        subprocess.run(["localedef", "-i", "ja_JP", "-f", "UTF-8", str(folder / "ja_JP.UTF-8")],
+                       timeout=120, check=True, capture_output=True)
+    except (OSError, subprocess.SubprocessError):
+        pytest.skip("no ja_JP locale can be built on this machine")
+    return {"LC_ALL": "ja_JP.UTF-8", "LOCPATH": str(folder)}
+
+
+@pytest.fixture
+def windows(wine, tmp_path):
+    chosen = WinePlatform(wine, tmp_path)
+    yield chosen
+    chosen.close()
+
+
+def start_on(windows, env, name, port, given):
+    """A SLAVE session into the name, given as an argument or typed at the file name prompt."""
+    if given == "argument":
+        return windows.start("KM504R", port, "SLAVE", name, "0", env=env)
+    app = windows.start("KM504R", port, "SLAVE", env=env)
+    app.expect(b"Input clone file name : ")
+    app.sendline(name.encode())
+    return app
+
+
+def finish(app, given):
+    """What the program shows to its end; a session started with prompts waits for a key."""
+    if given == "argument":
+        return app.output()
+    text = app.expect(b"\r\nPress any key!!")
+    app.send("q")
+    app.output()
+    return text
+
+
+# A name, the code page wine runs in, and how the name is given. Each name has a look-alike or
+# none in the code page, which must not be written in its place.
+NAMES = [("Bob\u2019s.txt", "1252", "argument"),
+         ("\u0141\u00f3d\u017a.txt", "1252", "argument"),
+         ("\u30c7\u30fc\u30bf.txt", "932", "argument"),
+         ("\u0414\u0430\u043d\u043d\u044b\u0435.txt", "1252", "argument"),
+         ("\u30c7\u30fc\u30bf2.txt", "1252", "prompt"),
+         ("\u0414\u0430\u043d\u043d\u044b\u0435.txt", "932", "prompt"),
+         ("caf\u00e9 \u0141\u00f3d\u017a.txt", "932", "prompt")]
+
+
+@pytest.mark.wine
+@pytest.mark.parametrize("name,code_page,given", NAMES)
+def test_names_in_any_language_reach_their_own_file(windows, scanner, tmp_path, request, name,
+                                                    code_page, given):
+    env = request.getfixturevalue("japanese_locale") if code_page == "932" else UTF8
+    target = tmp_path / name
+    target.write_bytes(b"old\r\n")
+    kept = {"L\u00f3dz.txt": b"look-alike\r\n", "Bob's.txt": b"ascii\r\n"}
+    for other, data in kept.items():
+        (tmp_path / other).write_bytes(data)
+
+    def files():
+        return {p.name: p.read_bytes() for p in tmp_path.iterdir() if not p.name.startswith(".")}
+
+    # A failed port leaves everything as it was, no empty partial file behind.
+    app = start_on(windows, env, name, MISSING_PORT, given)
+    assert finish(app, given).endswith(b"RS-232C ERROR\r\n")
+    assert app.wait() == 255
+    assert files() == {**kept, name: b"old\r\n"}
+    # Records an earlier session kept go aside; the new ones replace the file of that name.
+    earlier = "".join(record(f"{k:04X},E{k}") + "\r\n" for k in range(20)).encode()
+    (tmp_path / (name + ".partial")).write_bytes(earlier)
+    port = windows.port(scanner)
+    app = start_on(windows, env, name, port, given)
+    app.expect(SLAVE_PROMPT)
+    records = [record(f"{k:04X},CH{k}") for k in range(3)]
+    for r in records:
+        assert exchange(scanner, "CLN " + r) == b"OK"
+    scanner.send_line("END")
+    assert COMPLETE.search(finish(app, given))
+    assert app.wait() == 0
+    assert files() == {**kept, name: "".join(r + "\r\n" for r in records).encode(),
+                       name + ".partial.1": earlier}
+    assert f"talven: {name}.partial: an earlier session's records moved to {name}.partial.1"\
+        .encode() in app.stderr()
+
+
+@pytest.mark.wine
+def test_trace_leaves_a_file_whose_name_the_code_page_cannot_hold(windows, tmp_path):
+    notes = tmp_path / "Bob\u2019s notes.txt"
+    notes.write_bytes(b"my notes\r\n")
+    app = windows.start("--trace", notes.name, "KM504R", MISSING_PORT, "SLAVE", "x.txt", "0",
+                        env=UTF8)
+    app.output()
+    assert app.wait() == 2
+    assert notes.read_bytes() == b"my notes\r\n"
+    assert f"talven: {notes.name}: is there and is not a wire trace".encode() in app.stderr()
+
+
+@pytest.mark.wine
+@pytest.mark.parametrize("outcome", ["failed port", "success"])
+def test_batch_file_sees_the_status_with_if_errorlevel(windows, scanner, tmp_path, outcome):
+    port = MISSING_PORT if outcome == "failed port" else windows.port(scanner)
+    exe = "Z:" + str(pathlib.Path(TALVEN_EXE).resolve()).replace("/", "\\")
+    (tmp_path / "backup.bat").write_bytes(
+        f'@echo off\r\n"{exe}" KM504R {port} SLAVE x.txt 0\r\n'
+        "if errorlevel 1 (echo BATCH SAW A FAILURE) else (echo BATCH SAW SUCCESS)\r\n".encode())
+    app = windows.start("/c", "backup.bat", program="cmd")
+    if outcome == "success":
+        app.expect(SLAVE_PROMPT)
+        assert exchange(scanner, "CLN " + record("01,x")) == b"OK"
+        scanner.send_line("END")
+    out = app.output()
+    assert (b"BATCH SAW A FAILURE" if outcome == "failed port" else b"BATCH SAW SUCCESS") in out
+    assert b"BATCH SAW" + (b" SUCCESS" if outcome == "failed port" else b" A FAILURE") not in out
+
+
+@pytest.mark.wine
+def test_a_path_of_300_characters(windows, scanner, tmp_path):
+    name = "\\".join(["a" * 150, "b" * 150, "clone.txt"])
+    folder = tmp_path / ("a" * 150) / ("b" * 150)
+    folder.mkdir(parents=True)
+    target = folder / "clone.txt"
+    target.write_bytes(b"old\r\n")
+    assert len(name) >= 300
+    app = windows.start("KM504R", windows.port(scanner), "SLAVE", name, "0")
+    app.expect(SLAVE_PROMPT)
+    r = record("01,x")
+    assert exchange(scanner, "CLN " + r) == b"OK"
+    scanner.send_line("END")
+    assert COMPLETE.search(app.output())
+    assert app.wait() == 0
+    assert target.read_bytes() == (r + "\r\n").encode()
+    assert sorted(p.name for p in folder.iterdir()) == ["clone.txt"]
+
+
+@pytest.mark.wine
+def test_help_on_windows_gives_windows_examples(windows):
+    app = windows.start("--help")
+    out = app.output()
+    assert app.wait() == 0
+    assert b"COM4" in out and b'"if errorlevel 1"' in out and b"255 on Windows too" in out
+    assert b"/dev/" not in out and b"talven(1)" not in out
+    # The manifest that makes long paths and UTF-8 the process's own is in the program.
+    assert b"<longPathAware" in pathlib.Path(TALVEN_EXE).read_bytes()
+
+
+@pytest.mark.wine
+def test_exit_prompt_stays_out_of_redirected_output(windows, tmp_path):
+    """The prompt goes to the console, where the key is read. wine draws no console for a program
+    whose standard output is not the terminal, so only the file and the wait can be seen here."""
+    (tmp_path / "d.txt").write_text("")
+    redirected = tmp_path / "out.log"
+    app = windows.start("KM504R", MISSING_PORT, "MASTER", "d.txt", stdout=redirected)
+    deadline = time.monotonic() + 20
+    while not redirected.exists() or b"RS-232C ERROR" not in redirected.read_bytes():
+        assert time.monotonic() < deadline, "the report never reached the file"
+        time.sleep(0.1)
+    time.sleep(0.5)
+    assert app.child.isalive()  # waiting for the key
+    app.send("q")
+    assert app.wait() == 255
+    assert redirected.read_bytes() == BANNER + summary("d.txt", "KM504R", MISSING_PORT) + \
+        b"RS-232C ERROR\r\n"
+
+
+@pytest.mark.wine
+def test_file_held_by_another_program_is_named_so(windows, scanner, tmp_path):
+    for name in ("x.txt", "y.txt"):
+        (tmp_path / name).write_bytes(record("01,x").encode() + b"\r\n")
+    first = windows.start("KM504R", windows.port(scanner), "SLAVE", "x.txt", "0")
+    first.expect(SLAVE_PROMPT)
+    second = windows.start("KM504R", MISSING_PORT, "MASTER", "x.txt", "0")
+    second.expect(b"Input clone file name : ")
+    second.sendline(b"y.txt")
+    assert second.output().endswith(b"RS-232C ERROR\r\n")
+    assert second.wait() == 255
+    assert b"talven: x.txt: in use by another program\r\n" in second.stderr()

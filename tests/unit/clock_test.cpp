@@ -1,4 +1,4 @@
-#include "process/clock.h"
+#include "clock/clock.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "process/keymap.h"
+#include "text/keymap.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "process/keymap.h"
+#include "text/keymap.h"
 
 namespace talven {
 namespace {

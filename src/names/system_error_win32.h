@@ -11,8 +11,11 @@ namespace talven {
 inline int ErrnoForLastError() {
   switch (GetLastError()) {
     case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
       return EACCES;
+    // Another program has the file open without sharing it.
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return EBUSY;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
       return ENOSPC;

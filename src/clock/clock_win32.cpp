@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "process/clock.h"
+#include "clock/clock.h"
 
 namespace talven {
 

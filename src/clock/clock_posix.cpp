@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "process/clock.h"
+#include "clock/clock.h"
 
 namespace talven {
 
