@@ -543,7 +543,7 @@ def test_names_in_any_language_reach_their_own_file(windows, scanner, tmp_path, 
     assert COMPLETE.search(finish(app, given))
     assert app.wait() == 0
     assert files() == {**kept, name: "".join(r + "\r\n" for r in records).encode(),
-                       name + ".partial.1": earlier}
+                       name + ".partial.1": earlier, name + "~": b"old\r\n"}
     assert f"talven: {name}.partial: an earlier session's records moved to {name}.partial.1"\
         .encode() in app.stderr()
 
@@ -594,7 +594,8 @@ def test_a_path_of_300_characters(windows, scanner, tmp_path):
     assert COMPLETE.search(app.output())
     assert app.wait() == 0
     assert target.read_bytes() == (r + "\r\n").encode()
-    assert sorted(p.name for p in folder.iterdir()) == ["clone.txt"]
+    assert sorted(p.name for p in folder.iterdir()) == ["clone.txt", "clone.txt~"]
+    assert (folder / "clone.txt~").read_bytes() == b"old\r\n"
 
 
 @pytest.mark.wine
