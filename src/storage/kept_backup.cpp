@@ -3,6 +3,7 @@
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "storage/kept_backup.h"
@@ -41,17 +42,21 @@ std::uint64_t BackupNumberOf(std::string_view base, std::string_view entry) {
 bool BackupNameOf(const char* target, BackupControl control, char* out, std::size_t capacity) {
   std::uint64_t number = 0;
   if (control == BackupControl::kNumbered) {
-    const std::filesystem::path path(target);
-    const std::string base = path.filename().string();
+    // The names are UTF-8 on every system, as the folder's entries are read back.
+    const std::string_view given(target);
+    const std::filesystem::path path(std::u8string(given.begin(), given.end()));
+    const std::u8string base8 = path.filename().u8string();
+    const std::string base(base8.begin(), base8.end());
     std::error_code error;
     const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
     for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
          entry.increment(error)) {
       std::string name;
       try {
-        name = entry->path().filename().string();
+        const std::u8string name8 = entry->path().filename().u8string();
+        name.assign(name8.begin(), name8.end());
       } catch (const std::exception&) {
-        continue;  // a name the narrow character set cannot hold is no name of ours
+        continue;  // a name that is no text is no name of ours
       }
       const std::uint64_t found = BackupNumberOf(base, name);
       if (found > number) number = found;
