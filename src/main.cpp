@@ -8,11 +8,11 @@
 #include "backup/backup_commands.h"
 #include "clone/transfer.h"
 #include "discovery/port_list.h"
+#include "names/file_system.h"
 #include "process/exit_path.h"
 #include "process/text_io.h"
 #include "session/driver.h"
 #include "session/options.h"
-#include "names/file_system.h"
 #include "trace/wire_trace.h"
 
 namespace {
@@ -51,7 +51,8 @@ int main(int rawCount, char** rawArguments) {
     return talven::ProcessStatus(talven::RunCheckCommand(options.checkPath));
   }
   if (options.diffPaths[0] != nullptr) {
-    return talven::ProcessStatus(talven::RunDiffCommand(options.diffPaths[0], options.diffPaths[1]));
+    return talven::ProcessStatus(
+        talven::RunDiffCommand(options.diffPaths[0], options.diffPaths[1]));
   }
   talven::SessionEnd end;
   {
@@ -60,9 +61,10 @@ int main(int rawCount, char** rawArguments) {
     // Held now and begun once setup has found it is none of the session's own files.
     if (options.tracePath != nullptr && !trace.Hold(options.tracePath)) {
       talven::ReportError(options.tracePath,
-                          errno == EEXIST  ? "is there and is not a wire trace; give another name"
-                          : errno == EBUSY ? "is in use by another talven session; give another name"
-                                           : talven::FileErrorText(errno));
+                          errno == EEXIST ? "is there and is not a wire trace; give another name"
+                          : errno == EBUSY
+                              ? "is in use by another talven session; give another name"
+                              : talven::FileErrorText(errno));
       return kUsageStatus;
     }
     talven::TransferOptions transfer;

@@ -14,12 +14,11 @@
 #include <vector>
 
 #include "backup/file_check.h"
+#include "names/file_system.h"
 #include "process/exit_path.h"
 #include "records/clone_file.h"
 #include "records/record_check.h"
 #include "records/record_reader.h"
-#include "records/record_reader.h"
-#include "names/file_system.h"
 #include "storage/scratch_file.h"
 
 namespace talven {

@@ -2,16 +2,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "clock/clock.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
-#include "clock/clock.h"
+#include "names/file_system.h"
 #include "process/exit_path.h"
 #include "records/clone_file.h"
 #include "records/record.h"
 #include "serial/line_exchange.h"
 #include "storage/durable_file.h"
 #include "storage/owned_file.h"
-#include "names/file_system.h"
 
 namespace talven {
 

@@ -4,9 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#include "clock/clock.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
-#include "clock/clock.h"
+#include "names/file_system.h"
 #include "process/console.h"
 #include "process/exit_path.h"
 #include "process/signals.h"
@@ -16,7 +17,6 @@
 #include "records/record_reader.h"
 #include "serial/line_exchange.h"
 #include "storage/owned_file.h"
-#include "names/file_system.h"
 
 namespace talven {
 

@@ -6,12 +6,12 @@
 #include <string>
 
 #include "clone/transfer_lines.h"
+#include "names/file_system.h"
 #include "process/exit_path.h"
 #include "process/signals.h"
 #include "process/text_io.h"
 #include "serial/line_exchange.h"
 #include "storage/durable_file.h"
-#include "names/file_system.h"
 
 namespace talven {
 
@@ -31,7 +31,6 @@ void PrintFileWriteError(const char* name) {
 int LastError() {
   return errno != 0 ? errno : EIO;
 }
-
 
 }  // namespace
 
@@ -219,8 +218,7 @@ void ReceivedFile::Store(const char* record) {
 }
 
 bool ReceivedFile::Replace(ProgressLine& progress, int& error, bool& targetGone) {
-  const bool planned =
-      PlanKeptBackup(name_, names_.target, names_.partial, guard_.IsOpen(), plan_);
+  const bool planned = PlanKeptBackup(name_, names_.target, names_.partial, guard_.IsOpen(), plan_);
   const char* backup = plan_.backupName[0] != '\0' ? plan_.backupName : nullptr;
   const ReplaceFailure failure =
       planned ? ReplaceKeepingBackup(partial_, guard_, names_.target, backup, targetGone)

@@ -123,14 +123,4 @@ class ReceivedFile {
   ReplacePlan plan_;                 // how the replaced file is kept, and what is said of it
 };
 
-inline bool OpenReceivedFile(ReceivedFile& received, const char* name) {
-  return received.Open(name);
-}
-inline void StoreReceivedRecord(ReceivedFile& received, const char* record) {
-  received.Store(record);
-}
-inline bool CommitReceivedFile(ReceivedFile& received, ProgressLine& progress) {
-  return received.Commit(progress);
-}
-
 }  // namespace talven

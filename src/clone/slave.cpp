@@ -2,12 +2,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "clock/clock.h"
 #include "clone/received_file.h"
-#include "records/record.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
-#include "clock/clock.h"
 #include "process/exit_path.h"
+#include "records/record.h"
 #include "serial/line_exchange.h"
 
 namespace talven {
@@ -23,7 +23,7 @@ struct SlaveTally {
 
 void AcceptRecord(CloneSession& session, const char* record, SlaveTally& tally) {
   SendCommand(session.line, "OK");
-  StoreReceivedRecord(session.received, record);
+  session.received.Store(record);
   PrintProgressMark(session.line.progress, tally.accepted, session.model.progressInterval);
   ++tally.accepted;
   // A record resent with the key of the one before is stored again but summed once.
@@ -77,8 +77,8 @@ TransferResult RunSlave(CloneSession& session) {
   FlushBeforeEveryWait(line, nullptr);
   // Every record must be on the disk, and in place of the named file, before success is reported.
   session.received.KeepReplacedAs(session.settings.options.backup);
-  return CommitReceivedFile(session.received, line.progress) ? TransferResult::kCompleted
-                                                             : TransferResult::kFailed;
+  return session.received.Commit(line.progress) ? TransferResult::kCompleted
+                                                : TransferResult::kFailed;
 }
 
 }  // namespace talven

@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "clock/clock.h"
 #include "clone/received_file.h"
 #include "clone/transfer_lines.h"
 #include "models/catalogue.h"
-#include "clock/clock.h"
 #include "records/clone_file.h"
 #include "storage/kept_backup.h"
 #include "storage/owned_file.h"

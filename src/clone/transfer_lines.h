@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "models/catalogue.h"
 #include "clock/clock.h"
+#include "models/catalogue.h"
 #include "serial/line_exchange.h"
 
 namespace talven {

@@ -1,7 +1,7 @@
 #include "discovery/ftdi_latency.h"
 
-#include "serial/port.h"
 #include "discovery/port_list.h"
+#include "serial/port.h"
 
 namespace talven {
 

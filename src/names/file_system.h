@@ -1,4 +1,4 @@
-// Looking a name up, opening it as a stream and removing it, with the name in UTF-8 on every
+// Looking a name up and opening it as a stream, with the name in UTF-8 on every
 // system (on Windows through WideName and the W calls).
 #pragma once
 
@@ -12,12 +12,6 @@ enum class FileKind { kMissing, kRegular, kDirectory, kDevice, kLink, kOther };
 // What the name stands for; a name that cannot be looked up counts as missing. With followLinks
 // false a symbolic link (on Windows any reparse point) is kLink.
 FileKind KindOf(const char* name, bool followLinks = true);
-
-// The size of the file at the name; false with errno set when it cannot be had.
-bool FileSizeOf(const char* name, std::uint64_t& size);
-
-// Removes the file (a link itself, not what it names); false with errno set on failure.
-bool RemoveFile(const char* name);
 
 // As std::fopen.
 std::FILE* OpenFile(const char* name, const char* mode);

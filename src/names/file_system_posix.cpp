@@ -18,17 +18,6 @@ FileKind KindOf(const char* name, bool followLinks) {
   return FileKind::kOther;
 }
 
-bool FileSizeOf(const char* name, std::uint64_t& size) {
-  struct stat info {};
-  if (stat(name, &info) != 0) return false;
-  size = static_cast<std::uint64_t>(info.st_size);
-  return true;
-}
-
-bool RemoveFile(const char* name) {
-  return unlink(name) == 0;
-}
-
 std::FILE* OpenFile(const char* name, const char* mode) {
   return std::fopen(name, mode);
 }

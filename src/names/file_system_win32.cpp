@@ -37,26 +37,6 @@ FileKind KindOf(const char* name, bool followLinks) {
                                                                  : FileKind::kRegular;
 }
 
-bool FileSizeOf(const char* name, std::uint64_t& size) {
-  const std::wstring wide = WideName(name);
-  if (wide.empty()) return false;
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
-    errno = ErrnoForLastError();
-    return false;
-  }
-  size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-  return true;
-}
-
-bool RemoveFile(const char* name) {
-  const std::wstring wide = WideName(name);
-  if (wide.empty()) return false;
-  if (DeleteFileW(wide.c_str())) return true;
-  errno = ErrnoForLastError();
-  return false;
-}
-
 std::FILE* OpenFile(const char* name, const char* mode) {
   const std::wstring wide = WideName(name);
   if (wide.empty()) return nullptr;

@@ -27,4 +27,11 @@ inline int ErrnoForLastError() {
   }
 }
 
+// Sets errno for the last failed Win32 call and answers false, for `return ok ||
+// FailWithLastError()`.
+inline bool FailWithLastError() {
+  errno = ErrnoForLastError();
+  return false;
+}
+
 }  // namespace talven

@@ -13,8 +13,8 @@
 #include <cstring>
 
 #include "process/console.h"
-#include "text/keymap.h"
 #include "process/signals.h"
+#include "text/keymap.h"
 
 namespace talven {
 

@@ -13,8 +13,8 @@
 #include "process/console.h"
 #include "process/console_mode_win32.h"
 #include "process/exit_path.h"
-#include "text/keymap.h"
 #include "process/signals.h"
+#include "text/keymap.h"
 
 namespace talven {
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <system_error>
 
+#include "names/file_system.h"
 #include "process/exit_path.h"
 #include "process/signals.h"
-#include "names/file_system.h"
 
 namespace talven {
 

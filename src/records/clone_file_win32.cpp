@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <string>
 
+#include "names/wide_name_win32.h"
 #include "records/clone_file.h"
 #include "storage/scratch_file.h"
-#include "names/wide_name_win32.h"
 
 namespace talven {
 

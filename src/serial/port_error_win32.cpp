@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <string>
 
-#include "text/utf8.h"
 #include "serial/port_backend.h"
 #include "serial/port_error.h"
+#include "text/utf8.h"
 
 namespace talven::detail {
 namespace {

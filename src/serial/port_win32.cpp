@@ -2,9 +2,9 @@
 // runs under a wait that a byte arriving ends (see SetReadWait and ReadArriving), so no wait polls.
 #include <windows.h>
 
+#include "names/wide_name_win32.h"
 #include "serial/port_backend.h"
 #include "serial/port_error.h"
-#include "names/wide_name_win32.h"
 
 namespace talven::detail {
 namespace {

@@ -3,15 +3,15 @@
 #include <cstdio>
 #include <map>
 
+#include "clock/clock.h"
 #include "clone/replaced_records.h"
 #include "clone/transfer.h"
 #include "clone/transfer_lines.h"
-#include "clock/clock.h"
+#include "discovery/ftdi_latency.h"
 #include "process/console.h"
 #include "process/exit_path.h"
 #include "process/platform.h"
 #include "process/signals.h"
-#include "discovery/ftdi_latency.h"
 #include "serial/line_exchange.h"
 #include "serial/port.h"
 #include "session/session.h"

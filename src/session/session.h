@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <optional>
 
-#include "records/clone_file.h"
 #include "clone/received_file.h"
 #include "clone/transfer.h"
 #include "models/catalogue.h"
 #include "process/port_number.h"
+#include "records/clone_file.h"
 #include "serial/line_exchange.h"
 #include "serial/port.h"
 

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "clone/received_file.h"
+#include "names/file_system.h"
 #include "process/console.h"
 #include "process/exit_path.h"
 #include "process/platform.h"
@@ -17,7 +18,6 @@
 #include "session/parse.h"
 #include "session/session.h"
 #include "session/trace_guard.h"
-#include "names/file_system.h"
 
 namespace talven {
 
@@ -321,7 +321,7 @@ class Setup {
         // Slave mode leaves the named file as it is until a transfer has completed; it names what
         // failed itself.
         if (config_.mode == kSlave) {
-          if (OpenReceivedFile(received_, config_.transfer.fileName)) return SetupResult::kReady;
+          if (received_.Open(config_.transfer.fileName)) return SetupResult::kReady;
           if (TakenSignal() != 0) return SetupResult::kInterrupted;
         } else if (std::FILE* file = OpenSessionFile(config_.transfer.fileName, openMode)) {
           config_.transfer.cloneFile.reset(file);

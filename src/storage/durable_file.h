@@ -38,13 +38,8 @@ void TakeAccessOf(int from, int to, const char* toName);
 void CloseDescriptor(int& fd);
 // Renames, replacing what `to` held (a file moved aside).
 bool MoveFileAside(const char* from, const char* to);
-// The commit: puts the held file `from` (descriptor fromFd, or -1) in place of `to` (held by toFd,
-// or -1) in one step, keeping what the system keeps of the replaced file. The holds last until the
-// file is in place where the system allows it; both descriptors are closed afterwards. The folder
-// is not synced here (SyncFolderOf). false with errno set when it failed: `to` is then unchanged
-// (on Windows, unless the system took it away first: see the overload below).
-bool ReplaceHeldFile(int& fromFd, int& toFd, const char* from, const char* to);
-// The same over held files: from's file is put in place of `to` (held by toFile, or closed). On
+// The commit: from's file is put in place of `to` (held by toFile, or closed) in one step, keeping
+// what the system keeps of the replaced file. The folder is not synced here (SyncFolderOf). On
 // success both are closed; on failure errno is set, the holds last where the system allows it,
 // and targetGone says whether the system took `to` away before it failed (Windows only).
 bool ReplaceHeldFile(HeldFile& fromFile, HeldFile& toFile, const char* to, bool& targetGone);

@@ -91,16 +91,6 @@ bool MoveFileAside(const char* from, const char* to) {
   return std::rename(from, to) == 0;
 }
 
-bool ReplaceHeldFile(int& fromFd, int& toFd, const char* from, const char* to) {
-  // Renamed while both are held: a second session finds the new file held until this one lets go.
-  const bool replaced = std::rename(from, to) == 0;
-  const int error = errno;
-  CloseDescriptor(fromFd);
-  CloseDescriptor(toFd);
-  errno = error;
-  return replaced;
-}
-
 bool ReplaceHeldFile(HeldFile& fromFile, HeldFile& toFile, const char* to, bool& targetGone) {
   targetGone = false;
   // Renamed while both are held: a second session finds the new file held until this one lets go.

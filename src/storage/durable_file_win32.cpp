@@ -9,21 +9,15 @@
 #include <cstdlib>
 #include <string>
 
+#include "names/system_error_win32.h"
+#include "names/wide_name_win32.h"
 #include "storage/durable_file.h"
 #include "storage/replace_retry.h"
 #include "storage/replace_win32.h"
-#include "names/system_error_win32.h"
-#include "names/wide_name_win32.h"
 
 namespace talven {
 
 namespace {
-
-// errno for the failed Win32 call, so that callers report every platform alike.
-bool FailWithLastError() {
-  errno = ErrnoForLastError();
-  return false;
-}
 
 // One try of putting `from` in place of `to`: ReplaceFileW where `to` is there, which keeps its
 // attributes and access rights, else (or when that fails) a rename. The system's errors of both.
@@ -93,9 +87,9 @@ bool SyncFile(std::FILE* file) {
 bool SyncFolderOf(const char* path) {
   const std::wstring name = WideName(path);
   if (name.empty()) return false;
-  const HANDLE file =
-      CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return FailWithLastError();
   const bool flushed = FlushFileBuffers(file) != 0 || FailWithLastError();
   CloseHandle(file);
@@ -150,15 +144,6 @@ bool MoveFileAside(const char* from, const char* to) {
   if (source.empty() || target.empty()) return false;
   return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0 ||
          FailWithLastError();
-}
-
-bool ReplaceHeldFile(int& fromFd, int& toFd, const char* from, const char* to) {
-  // Windows renames no file that is open without delete sharing: the holds end just before.
-  CloseDescriptor(fromFd);
-  CloseDescriptor(toFd);
-  // The caller syncs what SyncFolderOf syncs, and tells a failure there from a failed replace.
-  bool targetGone = false;
-  return Replace(from, to, targetGone);
 }
 
 bool ReplaceHeldFile(HeldFile& fromFile, HeldFile& toFile, const char* to, bool& targetGone) {

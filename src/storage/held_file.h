@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 namespace talven {
 
@@ -56,7 +57,10 @@ class HeldFile {
   // Ends the hold, closing the file; nothing when none is held.
   void Close();
   // Hands the descriptor, and with it the hold, to the caller; the object is closed afterwards.
-  int Release();
+  int Release() {
+    created_ = false;
+    return std::exchange(fd_, -1);
+  }
   // A stream over the file for writing at its current end, which takes the hold with it.
   std::FILE* ReleaseAsStream();
 

@@ -132,11 +132,6 @@ void HeldFile::Close() {
   created_ = false;
 }
 
-int HeldFile::Release() {
-  created_ = false;
-  return std::exchange(fd_, -1);
-}
-
 std::FILE* HeldFile::ReleaseAsStream() {
   std::FILE* file = fdopen(fd_, "wb");  // fdopen never truncates
   if (file != nullptr) Release();

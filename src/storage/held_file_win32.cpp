@@ -6,18 +6,13 @@
 #include <cstdio>
 #include <utility>
 
-#include "storage/held_file.h"
 #include "names/system_error_win32.h"
 #include "names/wide_name_win32.h"
+#include "storage/held_file.h"
 
 namespace talven {
 
 namespace {
-
-bool FailWithLastError() {
-  errno = GetLastError() == ERROR_SHARING_VIOLATION ? EBUSY : ErrnoForLastError();
-  return false;
-}
 
 // The handle shares reading, and deleting so that the file can be moved aside or removed while it
 // is held; it shares no writing, which keeps every other session (and every other writer) out.
@@ -165,11 +160,6 @@ void HeldFile::Close() {
   if (fd_ >= 0) _close(fd_);
   fd_ = -1;
   created_ = false;
-}
-
-int HeldFile::Release() {
-  created_ = false;
-  return std::exchange(fd_, -1);
 }
 
 std::FILE* HeldFile::ReleaseAsStream() {

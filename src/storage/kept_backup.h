@@ -25,8 +25,8 @@ std::uint64_t BackupNumberOf(std::string_view base, std::string_view entry);
 // be read.
 bool BackupNameOf(const char* target, BackupControl control, char* out, std::size_t capacity);
 
-// Opens for reading a file this session holds (HoldExistingFile, CreateHeldFile), which other
-// sessions cannot open while it is held.
+// Opens for reading a file this session holds (a HeldFile), which other sessions cannot open while
+// it is held.
 std::FILE* ReadHeldFile(const char* name);
 
 // What failed in ReplaceKeepingBackup: `to` is unchanged either way.

@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <string>
 
-#include "storage/durable_file.h"
-#include "storage/kept_backup.h"
 #include "names/system_error_win32.h"
 #include "names/wide_name_win32.h"
+#include "storage/durable_file.h"
+#include "storage/kept_backup.h"
 
 namespace talven {
 
@@ -66,14 +66,16 @@ ReplaceFailure ReplaceKeepingBackup(HeldFile& fromFile, HeldFile& toFile, const 
   fromFile.Close();
   toFile.Close();
   // The replaced file keeps its attributes and access rights under the backup name.
-  if (ReplaceFileW(target.c_str(), source.c_str(), kept.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+  if (ReplaceFileW(target.c_str(), source.c_str(), kept.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
+                   nullptr, nullptr)) {
     return ReplaceFailure::kNone;
   }
   const DWORD code = GetLastError();
   errno = ErrnoForLastError();
   const int error = errno;
   // The old file went to the backup name, the new one did not follow: the old one goes back.
-  if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) MoveFileExW(kept.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
+  if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+    MoveFileExW(kept.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
   errno = error;
   return ReplaceFailure::kReplace;
 }

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "storage/scratch_file.h"
 #include "names/system_error_win32.h"
+#include "storage/scratch_file.h"
 
 namespace talven {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "names/file_system.h"
 #include "process/exit_path.h"
 #include "storage/durable_file.h"
-#include "names/file_system.h"
 #include "storage/held_file.h"
 
 namespace talven {

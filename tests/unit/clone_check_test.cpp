@@ -96,9 +96,11 @@ TEST(DurableFile, NewFileNeverTouchesAnOldOneAndReplaceTakesTheWholeFile) {
   std::fputs("new data", file);
   EXPECT_TRUE(SyncFile(file));
   std::fclose(file);
-  int fromFd = -1;
-  int toFd = -1;
-  EXPECT_TRUE(ReplaceHeldFile(fromFd, toFd, kNew, kOld));
+  HeldFile from;
+  ASSERT_TRUE(from.Open(kNew, OpenRule::kExisting));
+  HeldFile to;
+  bool targetGone = false;
+  EXPECT_TRUE(ReplaceHeldFile(from, to, kOld, targetGone));
   char text[16] = {};
   std::FILE* check = std::fopen(kOld, "rb");
   ASSERT_NE(check, nullptr);

@@ -49,8 +49,9 @@ TEST(TextReader, CrLfAndLfReadAlike) {
 }
 
 TEST(TextReader, DropsEveryCrAndStopsAtCtrlZ) {
-  TempFile file("ab\rc\nde\x1A"
-                "fg\nhi\n");
+  TempFile file(
+      "ab\rc\nde\x1A"
+      "fg\nhi\n");
   EXPECT_EQ(ReadAll(file.name()), (std::vector<std::string>{"abc\n", "de"}));
 }
 

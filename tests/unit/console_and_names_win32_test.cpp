@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "process/console_mode_win32.h"
 #include "names/wide_name_win32.h"
+#include "process/console_mode_win32.h"
 
 namespace talven {
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "backup/backup_commands.h"
-#include "records/clone_check.h"
 #include "backup/file_check.h"
+#include "records/clone_check.h"
 #include "records/record.h"
 
 namespace talven {
